@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building, testing and the demo need, when it is missing.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+have_cmd cmake || need+=(cmake)
+have_cmd g++ || need+=(g++)
+have_cmd make || need+=(make)
+have_pkg libgtest-dev || need+=(libgtest-dev)
+have_cmd zip || need+=(zip)
+have_cmd unzip || need+=(unzip)
+have_cmd 7zz || need+=(7zip)
+have_cmd arj || need+=(arj)
+have_cmd arc || need+=(arc)
+have_cmd jlha || need+=(jlha-utils)
+have_cmd lhasa || need+=(lhasa)
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -q
+  $sudo_cmd apt-get install -y -q --no-install-recommends "${need[@]}"
+fi

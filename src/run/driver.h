@@ -1,0 +1,14 @@
+// The spine of one run: start-up checks, the search and scan loops, close-out.
+#pragma once
+
+#include <optional>
+#include <string>
+
+/// The target packer's located pack and test programs, fixed at start-up.
+extern std::string packProgram;
+extern std::string packArgs;
+extern std::optional<std::string> testProgram;
+extern std::string testArgs;
+
+/// Runs the program; returns the process exit code.
+int runDriver(int argc, const char* const* argv);

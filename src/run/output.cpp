@@ -1,0 +1,73 @@
+// Console and log output, the report and the run's counters.
+#include "run/output.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "config/settings.h"
+#include "platform/platform.h"
+
+RunStats runStats;
+
+namespace {
+
+platform::TextWriter logFile;
+
+std::string fillFormat(std::string_view format, std::string_view text) {
+  std::string out(format);
+  if (auto at = out.find("%s"); at != std::string::npos) out.replace(at, 2, text);
+  return out;
+}
+
+void writeConsole(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void fatalStop(std::string_view message) {
+  writeConsole(std::string(message) + "\n");
+  logFile.flush();
+  std::_Exit(1);
+}
+
+void logMessage(std::string_view format, std::string_view text) {
+  if (logFile.isOpen()) logFile.write(fillFormat(format, text));
+}
+
+void consoleMessage(std::string_view format, std::string_view text) {
+  writeConsole(fillFormat(format, text));
+}
+
+bool openLog(const std::string& path) {
+  return logFile.open(path, platform::TextWriter::Mode::Append);
+}
+
+bool logIsOpen() { return logFile.isOpen(); }
+
+void closeLog() { logFile.close(); }
+
+void logHeader() { logMessage(";Log file ZELM utility, opened %s", platform::localTimeText()); }
+
+void logFooter() { logMessage("\n;Log file ZELM utility, closed %s\n", platform::localTimeText()); }
+
+std::string reportBlock(const RunStats& stats) {
+  char buffer[256];
+  std::snprintf(buffer, sizeof buffer,
+                "------------ Report ------------\n"
+                "Converted  :\t%10u files\n"
+                "Error      :\t%10u files\n"
+                "Skipped    :\t%10u files\n"
+                "Size before:\t%10u bytes\n"
+                "Size after :\t%10u bytes\n\n",
+                stats.converted, stats.errors, stats.skipped, stats.sizeBefore, stats.sizeAfter);
+  return buffer;
+}
+
+void printReport() {
+  if (settings.makeDescription) return;
+  const std::string block = reportBlock(runStats);
+  writeConsole(block);
+  if (logFile.isOpen()) logFile.write(block);
+}
