@@ -50,6 +50,10 @@ constexpr char kSeparator = '/';
 /// be created.
 bool makeDirectory(const std::string& path);
 
+/// Creates an ordinary directory (as a user's own mkdir would); false when
+/// it exists already or cannot be created.
+bool makeSharedDirectory(const std::string& path);
+
 /// Removes an empty directory; false otherwise.
 bool removeDirectory(const std::string& path);
 

@@ -1,0 +1,146 @@
+// Work directories and the small file operations of a conversion.
+#include "convert/work_files.h"
+
+#include "config/settings.h"
+#include "platform/platform.h"
+#include "search/wildcard.h"
+
+namespace {
+
+int workDirCounter = 0;  // the digits of the last name handed out
+
+bool hasWildcard(const std::string& pattern) {
+  return pattern.find_first_of("*?") != std::string::npos;
+}
+
+bool globMatch(std::string_view name, std::string_view pattern) {
+  size_t n = 0;
+  size_t p = 0;
+  size_t starP = std::string_view::npos;
+  size_t starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() &&
+        (pattern[p] == '?' || upperAscii(pattern[p]) == upperAscii(name[n]))) {
+      ++n;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool hasDirectoryPart(const std::string& name) {
+  for (char c : name) {
+    if (platform::isSeparator(c)) return true;
+  }
+  return platform::driveLength(name) > 0;
+}
+
+}  // namespace
+
+std::string nextWorkDirName() {
+  workDirCounter = (workDirCounter + 1) % 1000;
+  char digits[4];
+  digits[0] = char('0' + workDirCounter / 100);
+  digits[1] = char('0' + workDirCounter / 10 % 10);
+  digits[2] = char('0' + workDirCounter % 10);
+  digits[3] = '\0';
+  return std::string("$TMP$.") + digits;
+}
+
+std::string createWorkDirectory() {
+  // A name that exists already may hold a stranger's files or another run's
+  // work: never share it, take the next one.
+  for (int tries = 0; tries < 1000; ++tries) {
+    std::string name = nextWorkDirName();
+    if (platform::makeDirectory(name)) return name;
+  }
+  return {};
+}
+
+bool findPatternMatch(const std::string& name, const std::string& pattern) {
+  if (!hasWildcard(pattern)) return name == pattern;
+  if (globMatch(name, pattern)) return true;
+  // "*.*" and "NAME.*" also fit names without a dot.
+  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
+      name.find('.') == std::string::npos) {
+    return globMatch(name, std::string_view(pattern).substr(0, pattern.size() - 2));
+  }
+  return false;
+}
+
+std::vector<std::string> findMatching(const std::string& pattern) {
+  std::vector<std::string> names;
+  if (!hasWildcard(pattern)) {
+    if (pattern != "." && pattern != ".." && platform::fileStatus(pattern, false)) {
+      names.push_back(pattern);
+    }
+    return names;
+  }
+  std::vector<platform::DirEntry> entries;
+  platform::listDirectory(".", entries);
+  for (const auto& entry : entries) {
+    if (entry.name == "." || entry.name == "..") continue;
+    if (findPatternMatch(entry.name, pattern)) names.push_back(entry.name);
+  }
+  return names;
+}
+
+void deleteMatching(const std::string& mask) {
+  if (hasDirectoryPart(mask)) return;  // would reach outside this directory
+  for (const std::string& name : findMatching(mask)) {
+    const auto status = platform::fileStatus(name, false);
+    if (!status) continue;
+    if (status->kind == platform::EntryKind::Directory) {
+      if (!platform::changeDirectory(name)) continue;
+      deleteMatching(mask);
+      platform::changeDirectory("..");
+      platform::removeDirectory(name);
+    } else {
+      platform::setNormalAttributes(name);
+      platform::deleteFile(name);
+    }
+  }
+}
+
+void removeTree(const std::string& dir) {
+  const auto status = platform::fileStatus(dir, false);
+  if (!status) return;
+  if (status->kind != platform::EntryKind::Directory) {
+    removeFile(dir);
+    return;
+  }
+  if (platform::changeDirectory(dir)) {
+    deleteMatching("*.*");
+    platform::changeDirectory("..");
+  }
+  platform::removeDirectory(dir);
+}
+
+void copyFileIn(const std::string& path) {
+  const NameParts parts = splitName(path);
+  const std::string copyName = parts.baseName + parts.extension;
+  if (copyName.empty()) return;
+  platform::copyFile(parts.drive + parts.directory + copyName, copyName);
+}
+
+int fileExists(const std::string& name) { return platform::fileStatus(name, false) ? 1 : 0; }
+
+uint32_t fileSize(const std::string& name) {
+  const auto status = platform::fileStatus(name, true);
+  return status ? uint32_t(status->size) : 0;
+}
+
+void removeFile(const std::string& name) {
+  if (platform::deleteFile(name)) return;
+  platform::setNormalAttributes(name);
+  platform::deleteFile(name);
+}
