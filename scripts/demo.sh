@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Makes a small collection of old-format archives, catalogs it and converts
+# it into a mirrored tree of ZIP archives with the default configuration.
+set -euo pipefail
+build=${1:-build}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$root" && mkdir -p "$build" && cd "$build" && pwd)
+zelm="$build/zelm"
+demo="$build/demo"
+out="$build/demo-out"
+
+bash "$root/scripts/make-demo-tree.sh" "$demo" >/dev/null
+rm -rf "$out"
+mkdir -p "$out"
+
+show_tree() {
+  (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | while read -r p; do
+    if [ -d "$p" ]; then printf '  %s/\n' "${p#./}"; else printf '  %-40s %8s bytes\n' "${p#./}" "$(stat -c %s "$p")"; fi
+  done)
+}
+
+echo "== The collection in $demo"
+show_tree "$demo"
+
+echo
+echo "== Description catalogs: zelm '*.*' /r /md"
+(cd "$demo" && "$zelm" '*.*' /r /md)
+for catalog in $(cd "$demo" && find . -iname 'files.bbs' | LC_ALL=C sort); do
+  echo "-- $catalog"
+  tr -d '\r' < "$demo/$catalog" | sed 's/^/  /'
+done
+
+echo
+echo "== Conversion to ZIP: zelm '*.*' /r /d /d:$out"
+(cd "$demo" && "$zelm" '*.*' /r /d "/d:$out")
+
+echo "== The converted tree in $out"
+show_tree "$out"
+for catalog in $(cd "$out" && find . -iname 'files.bbs' | LC_ALL=C sort); do
+  echo "-- $catalog"
+  tr -d '\r' < "$out/$catalog" | sed 's/^/  /'
+done

@@ -1,0 +1,127 @@
+// Tests of the work directory sequence and the find-first and deletion rules.
+#include "convert/work_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class WorkFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_ = fs::current_path();
+    dir_ = fs::temp_directory_path() /
+           ("zelm-workfiles-" + std::to_string(std::random_device{}()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::current_path(dir_);
+  }
+  void TearDown() override {
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+  }
+  static void touch(const fs::path& p, const std::string& text = "x") {
+    fs::create_directories(p.parent_path().empty() ? "." : p.parent_path());
+    std::ofstream(p) << text;
+  }
+  fs::path old_;
+  fs::path dir_;
+};
+
+TEST(WorkDirName, CountsLikeAnOdometerAndWraps) {
+  std::string first = nextWorkDirName();
+  ASSERT_EQ(first.size(), 9u);
+  EXPECT_EQ(first.substr(0, 6), "$TMP$.");
+  const int start = std::stoi(first.substr(6));
+  for (int i = 1; i <= 1000; ++i) {
+    const std::string name = nextWorkDirName();
+    char expected[16];
+    std::snprintf(expected, sizeof expected, "$TMP$.%03d", (start + i) % 1000);
+    ASSERT_EQ(name, expected);
+  }
+}
+
+TEST_F(WorkFiles, WorkDirectoryIsNeverShared) {
+  // Every name of the sequence already taken but one: that one is used.
+  const std::string probe = nextWorkDirName();
+  const int next = (std::stoi(probe.substr(6)) + 1) % 1000;
+  char stale[16];
+  std::snprintf(stale, sizeof stale, "$TMP$.%03d", next);
+  touch(fs::path(stale) / "stale.txt");
+  const std::string made = createWorkDirectory();
+  EXPECT_NE(made, stale);
+  ASSERT_FALSE(made.empty());
+  EXPECT_TRUE(fs::is_empty(made));
+  EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all);
+}
+
+TEST_F(WorkFiles, FindPatternRules) {
+  const std::tuple<const char*, const char*, bool> rows[] = {
+      {"README", "*.*", true},    {"a.b.c", "*.*", true},   {"Foo.ZIP", "*.zip", true},
+      {"foo.zip", "Foo.zip", false}, {"foo.zip", "foo.zip", true}, {"abc", "a?c", true},
+      {"abc", "a?", false},       {"x.bak", "*.BAK", true}, {"file_id.diz", "FILE_ID.*", true},
+  };
+  for (const auto& [name, pattern, expected] : rows) {
+    EXPECT_EQ(findPatternMatch(name, pattern), expected) << name << " ~ " << pattern;
+  }
+}
+
+TEST_F(WorkFiles, DeleteMatchingEmptiesDotDirectoriesAndNeverFollowsLinks) {
+  const fs::path outside = dir_ / "outside";
+  touch(outside / "keep.txt");
+  fs::create_directory("work");
+  fs::current_path("work");
+  touch(".git/objects/ab/cd");
+  touch("sub/.hidden/file");
+  touch("top.txt");
+  fs::create_directory_symlink(outside, "linkdir");
+  fs::create_symlink(outside / "keep.txt", "linkfile");
+  fs::permissions("top.txt", fs::perms::owner_read);
+  deleteMatching("*.*");
+  EXPECT_TRUE(fs::is_empty("."));
+  fs::current_path(dir_);
+  EXPECT_TRUE(fs::exists(outside / "keep.txt"));
+  removeTree("work");
+  EXPECT_FALSE(fs::exists("work"));
+}
+
+TEST_F(WorkFiles, DeleteMatchingTakesMatchingFilesAndEmptiedDirectories) {
+  touch("a.bak");
+  touch("b.txt");
+  touch("old.bak/inner.bak");
+  touch("keep.bak/inner.txt");
+  deleteMatching("*.bak");
+  EXPECT_FALSE(fs::exists("a.bak"));
+  EXPECT_TRUE(fs::exists("b.txt"));
+  EXPECT_FALSE(fs::exists("old.bak"));
+  EXPECT_TRUE(fs::exists("keep.bak/inner.txt"));
+  deleteMatching("../b.txt");  // a directory part never reaches outside
+  EXPECT_TRUE(fs::exists("b.txt"));
+}
+
+TEST_F(WorkFiles, CopyFileInReplacesALinkInsteadOfWritingThroughIt) {
+  touch("victim.txt", "victim");
+  touch("src/notes.txt", "new notes");
+  fs::create_directory("work");
+  fs::create_symlink(dir_ / "victim.txt", "work/notes.txt");
+  fs::current_path("work");
+  copyFileIn("..\\src\\notes.txt");
+  fs::current_path(dir_);
+  EXPECT_FALSE(fs::is_symlink("work/notes.txt"));
+  std::ifstream in("victim.txt");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(text, "victim");
+  std::ifstream copied("work/notes.txt");
+  std::string copy((std::istreambuf_iterator<char>(copied)), {});
+  EXPECT_EQ(copy, "new notes");
+}
+
+}  // namespace
