@@ -3,12 +3,17 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 /// The last byte the cleaner kept, for the whole run (0 at start).
 extern unsigned char lastKept;
 
 /// The byte to append for `c`, or 0 to drop it; reads and updates lastKept.
 unsigned char cleanDescriptionChar(unsigned char c);
+
+/// Passes `bytes` through cleanDescriptionChar onto the end of `text`, and
+/// stops once `text` holds 254 bytes: the bytes after that are not looked at.
+void appendCleanedText(std::string& text, std::string_view bytes);
 
 /// '#', '+', '-' or '|' for a code page 437 box-drawing byte 0xB0-0xDF.
 unsigned char boxCharToAscii(unsigned char c);
