@@ -1,0 +1,329 @@
+// Helpers of the black-box tests: scratch directories, running the binary,
+// files, and the recorder's records.
+#include "harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace harness {
+
+namespace {
+
+// Gives back the write bits a test took away, so that everything can go.
+void makeRemovable(const fs::path& dir) {
+  std::error_code error;
+  fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, error);
+  for (auto it = fs::recursive_directory_iterator(dir, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_symlink(error)) continue;
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+  }
+}
+
+std::vector<std::string> environmentWith(
+    const std::map<std::string, std::optional<std::string>>& changes) {
+  std::map<std::string, std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const size_t equals = text.find('=');
+    if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) {
+      merged[name] = *value;
+    } else {
+      merged.erase(name);
+    }
+  }
+  std::vector<std::string> out;
+  for (const auto& [name, value] : merged) out.push_back(name + "=" + value);
+  return out;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (auto& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Reads both pipes until they close or the deadline passes; false on timeout.
+bool drain(int outFd, int errFd, std::string& out, std::string& err,
+           std::chrono::steady_clock::time_point deadline) {
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open = 2;
+  while (open > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[8192];
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  return true;
+}
+
+// False (with the reason in `why`) when the binary cannot be put in place.
+bool prepareBinDir(const ZelmRun& run, const std::string& binDir, std::string& why) {
+  const fs::path binary = fs::path(binDir) / "zelm";
+  std::error_code error;
+  fs::copy_file(ZELM_BINARY, binary, fs::copy_options::overwrite_existing, error);
+  if (error) {
+    why = "harness: cannot copy " + std::string(ZELM_BINARY) + ": " + error.message();
+    return false;
+  }
+  ::chmod(binary.c_str(), 0755);
+  const std::string config = binDir + "/zelm.cfg";
+  if (run.config) {
+    writeFile(config, *run.config);
+  } else {
+    fs::remove(config, error);
+  }
+  return true;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/zelm-test-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) std::abort();
+  path_ = fs::canonical(pattern).string();
+}
+
+TempDir::~TempDir() {
+  makeRemovable(path_);
+  std::error_code error;
+  fs::remove_all(path_, error);
+}
+
+std::string TempDir::operator/(std::string_view relative) const {
+  return path_ + "/" + std::string(relative);
+}
+
+ZelmResult runZelm(const ZelmRun& run) {
+  std::unique_ptr<TempDir> ownDir;
+  std::string binDir = run.binDir;
+  if (binDir.empty()) {
+    ownDir = std::make_unique<TempDir>();
+    binDir = ownDir->path();
+  }
+  std::string why;
+  if (!prepareBinDir(run, binDir, why)) {
+    ZelmResult failed;
+    failed.err = why;
+    return failed;
+  }
+  ZelmResult result = runBinary(binDir + "/zelm", run.args, run.cwd.empty() ? binDir : run.cwd,
+                                run.env, run.timeoutSeconds);
+  result.binDir = binDir;
+  if (exists(binDir + "/zelm.log")) result.log = readFile(binDir + "/zelm.log");
+  return result;
+}
+
+ZelmResult runBinary(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& cwd,
+                     const std::map<std::string, std::optional<std::string>>& env,
+                     int timeoutSeconds) {
+  std::vector<std::string> argvText = {program};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<std::string> envText = environmentWith(env);
+  // Everything the child needs is built before the fork.
+  std::vector<char*> argv = pointersTo(argvText);
+  std::vector<char*> envp = pointersTo(envText);
+
+  ZelmResult result;
+  int outPipe[2];
+  int errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return result;
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+    ::close(outPipe[0]);
+    ::close(outPipe[1]);
+    return result;
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setpgid(0, 0);
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    ::dup2(devNull, 0);
+    ::dup2(outPipe[1], 1);
+    ::dup2(errPipe[1], 2);
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (child > 0) ::setpgid(child, child);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  // A run past its deadline is killed with all it started.
+  if (child > 0 && !drain(outPipe[0], errPipe[0], result.out, result.err, deadline)) {
+    result.timedOut = true;
+    ::kill(-child, SIGKILL);
+  }
+  ::close(outPipe[0]);
+  ::close(errPipe[0]);
+  if (child < 0) return result;
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+std::string describe(const ZelmResult& result) {
+  std::ostringstream text;
+  text << "exit code: ";
+  if (result.exitCode) {
+    text << *result.exitCode;
+  } else {
+    text << "none";
+  }
+  if (result.signal != 0) text << ", killed by signal " << result.signal;
+  if (result.timedOut) text << ", timed out";
+  text << "\n--- stdout ---\n" << result.out << "\n--- stderr ---\n" << result.err;
+  if (result.log) text << "\n--- zelm.log ---\n" << *result.log;
+  return text.str();
+}
+
+void writeFile(const std::string& path, std::string_view bytes) {
+  std::error_code error;
+  const fs::path target(path);
+  if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> listTree(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(dir, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    std::string name = it->path().lexically_relative(dir).string();
+    if (it->is_symlink(error)) {
+      name += '@';
+    } else if (it->is_directory(error)) {
+      name += '/';
+    }
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void makeScript(const std::string& path, std::string_view body) {
+  writeFile(path, "#!/bin/sh\n" + std::string(body));
+  ::chmod(path.c_str(), 0755);
+}
+
+std::string installRecorder(const std::string& dir, const std::string& name) {
+  const std::string path = dir + "/" + name;
+  std::error_code error;
+  fs::create_directories(dir, error);
+  fs::copy_file(RECORDER_BINARY, path, fs::copy_options::overwrite_existing, error);
+  ::chmod(path.c_str(), 0755);
+  return path;
+}
+
+std::string RecorderRecord::role() const {
+  return argv.empty() ? std::string() : fs::path(argv[0]).filename().string();
+}
+
+std::vector<RecorderRecord> readRecords(const std::string& path) {
+  const std::string text = readFile(path);
+  std::vector<RecorderRecord> records;
+  size_t at = 0;
+  // Reads "<tag> <length> <bytes>\n"; false when the next line is another tag.
+  const auto field = [&](std::string_view tag, std::string& value) {
+    if (text.compare(at, tag.size() + 1, std::string(tag) + " ") != 0) return false;
+    size_t pos = at + tag.size() + 1;
+    const size_t blank = text.find(' ', pos);
+    if (blank == std::string::npos) return false;
+    const size_t length = std::strtoul(text.c_str() + pos, nullptr, 10);
+    pos = blank + 1;
+    if (pos + length >= text.size() || text[pos + length] != '\n') return false;
+    value = text.substr(pos, length);
+    at = pos + length + 1;
+    return true;
+  };
+  while (at < text.size()) {
+    if (text.compare(at, 4, "run ") != 0) break;
+    const size_t lineEnd = text.find('\n', at);
+    if (lineEnd == std::string::npos) break;
+    const size_t count = std::strtoul(text.c_str() + at + 4, nullptr, 10);
+    at = lineEnd + 1;
+    RecorderRecord record;
+    bool ok = field("cwd", record.cwd);
+    std::string value;
+    while (ok && record.argv.size() < count && field("arg", value)) record.argv.push_back(value);
+    while (ok && field("file", value)) record.files.push_back(value);
+    ok = ok && record.argv.size() == count && text.compare(at, 4, "end\n") == 0;
+    if (!ok) break;
+    at += 4;
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+std::string crlf(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+std::string maskTimes(std::string log) {
+  for (const char* label : {"opened ", "closed "}) {
+    const std::string key = std::string("ZELM utility, ") + label;
+    for (size_t at = log.find(key); at != std::string::npos; at = log.find(key, at)) {
+      at += key.size();
+      log.replace(at, std::min<size_t>(24, log.size() - at), "<time>");
+    }
+  }
+  return log;
+}
+
+}  // namespace harness

@@ -1,0 +1,112 @@
+// Helpers of the black-box tests: scratch directories, one run of the zelm
+// binary with its console and log captured, files, and the recorder's records.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace harness {
+
+/// A new directory below /tmp with an absolute, link-free path. It is removed
+/// with everything in it, read-only files and directories included, when the
+/// object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  /// The absolute path of `relative` inside the directory.
+  std::string operator/(std::string_view relative) const;
+
+ private:
+  std::string path_;
+};
+
+/// One run of zelm.
+struct ZelmRun {
+  /// Bytes of zelm.cfg beside the binary, written as given; absent: no file.
+  std::optional<std::string> config;
+  std::vector<std::string> args;
+  /// Working directory of the run; empty: the binary's directory.
+  std::string cwd;
+  /// Changes to this process's environment: a value sets, nullopt unsets.
+  std::map<std::string, std::optional<std::string>> env;
+  /// Where the binary is copied; empty: a fresh directory removed after the
+  /// run. A directory given here keeps zelm.log between runs.
+  std::string binDir;
+  /// The run is killed (and timedOut set) when it lasts longer.
+  int timeoutSeconds = 20;
+};
+
+struct ZelmResult {
+  /// The exit code; absent when a signal ended the run (a crash) or it timed out.
+  std::optional<int> exitCode;
+  int signal = 0;
+  bool timedOut = false;
+  std::string out;  // standard output, byte for byte
+  std::string err;  // standard error
+  /// The bytes of zelm.log beside the binary after the run, when it exists.
+  std::optional<std::string> log;
+  /// Where the binary ran from (gone after the run unless given in ZelmRun).
+  std::string binDir;
+};
+
+/// Copies the zelm binary and the configuration into place and runs it with
+/// standard input from /dev/null.
+ZelmResult runZelm(const ZelmRun& run);
+
+/// Runs any program the way runZelm runs zelm (argv[0] is `program`, the
+/// environment changed by `env`, stdin from /dev/null); `log` stays absent.
+ZelmResult runBinary(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& cwd,
+                     const std::map<std::string, std::optional<std::string>>& env,
+                     int timeoutSeconds = 20);
+
+/// A summary of a result for failure messages.
+std::string describe(const ZelmResult& result);
+
+/// Writes `bytes` to `path`, creating missing parent directories.
+void writeFile(const std::string& path, std::string_view bytes);
+
+/// The whole file, or "" when it cannot be read.
+std::string readFile(const std::string& path);
+
+/// True when anything, a dangling link included, has this name.
+bool exists(const std::string& path);
+
+/// Every entry below `dir`, relative and sorted; a directory ends in '/', a
+/// link in '@'. Links are not followed.
+std::vector<std::string> listTree(const std::string& dir);
+
+/// Writes a /bin/sh script with `body` after its first line, executable.
+void makeScript(const std::string& path, std::string_view body);
+
+/// Copies the recorder to `dir`/`name`, executable; returns its path.
+std::string installRecorder(const std::string& dir, const std::string& name);
+
+/// One run of the recorder, as read back from its record file.
+struct RecorderRecord {
+  std::string cwd;
+  std::vector<std::string> argv;   // argv[0] first
+  std::vector<std::string> files;  // with RECORDER_LIST only
+  /// The base name of argv[0].
+  std::string role() const;
+};
+
+/// The records of a record file in the order written; none when the file is
+/// missing. Parsing stops at the first malformed record.
+std::vector<RecorderRecord> readRecords(const std::string& path);
+
+/// `text` with each LF written as CR LF, as zelm writes its text files.
+std::string crlf(std::string_view text);
+
+/// `log` with the time text after "opened " and "closed " replaced by "<time>".
+std::string maskTimes(std::string log);
+
+}  // namespace harness

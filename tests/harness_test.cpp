@@ -1,0 +1,128 @@
+// Checks of the test tools themselves: the scratch directory, the runner and
+// the recording program, which every other black-box test relies on.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+namespace {
+
+using harness::readRecords;
+using harness::TempDir;
+
+TEST(HarnessTempDir, IsAbsoluteAndGoesWithReadOnlyContents) {
+  std::string path;
+  {
+    TempDir dir;
+    path = dir.path();
+    ASSERT_EQ(path[0], '/');
+    harness::writeFile(dir / "locked/deep/file", "x");
+    ::chmod((dir / "locked/deep/file").c_str(), 0444);
+    ::chmod((dir / "locked/deep").c_str(), 0555);
+    ::chmod((dir / "locked").c_str(), 0555);
+    EXPECT_EQ(harness::listTree(path),
+              (std::vector<std::string>{"locked/", "locked/deep/", "locked/deep/file"}));
+  }
+  EXPECT_FALSE(harness::exists(path));
+}
+
+TEST(HarnessRun, ReportsExitCodesSignalsAndBothStreams) {
+  TempDir dir;
+  harness::makeScript(dir / "script", "printf out; printf err >&2; pwd >&2; exit 4\n");
+  auto result = harness::runBinary(dir / "script", {}, dir.path(), {});
+  EXPECT_EQ(result.exitCode, 4);
+  EXPECT_EQ(result.out, "out");
+  EXPECT_EQ(result.err, "err" + dir.path() + "\n");
+
+  harness::makeScript(dir / "crash", "kill -SEGV $$\n");
+  result = harness::runBinary(dir / "crash", {}, dir.path(), {});
+  EXPECT_EQ(result.exitCode, std::nullopt) << "a crash never counts as an exit code";
+  EXPECT_EQ(result.signal, 11);
+}
+
+TEST(HarnessRun, KillsARunPastItsDeadline) {
+  TempDir dir;
+  harness::makeScript(dir / "hang", "sleep 100 & wait\n");
+  const auto result = harness::runBinary(dir / "hang", {}, dir.path(), {}, 1);
+  EXPECT_TRUE(result.timedOut);
+  EXPECT_EQ(result.exitCode, std::nullopt);
+}
+
+TEST(HarnessRun, SetsAndUnsetsEnvironmentVariables) {
+  TempDir dir;
+  ::setenv("HARNESS_INHERITED", "kept", 1);
+  ::setenv("HARNESS_REMOVED", "seen", 1);
+  harness::makeScript(dir / "env",
+                      "printf '%s|%s|%s' \"$ADDED\" \"$HARNESS_INHERITED\" "
+                      "\"${HARNESS_REMOVED-unset}\"\n");
+  const auto result = harness::runBinary(dir / "env", {}, dir.path(),
+                                         {{"ADDED", "a b"}, {"HARNESS_REMOVED", std::nullopt}});
+  ::unsetenv("HARNESS_INHERITED");
+  ::unsetenv("HARNESS_REMOVED");
+  EXPECT_EQ(result.out, "a b|kept|unset");
+}
+
+class Recorder : public ::testing::Test {
+ protected:
+  void SetUp() override { harness::installRecorder(dir_.path(), "xpk"); }
+
+  harness::ZelmResult run(const std::vector<std::string>& args,
+                          std::map<std::string, std::optional<std::string>> env = {}) {
+    env["RECORDER_LOG"] = dir_ / "records";
+    return harness::runBinary(dir_ / "xpk", args, dir_.path(), env);
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(Recorder, RecordsEveryArgumentExactly) {
+  const std::vector<std::string> args = {"", "two words", "line\nbreak", "arg 5 x\nend", "\xFF"};
+  ASSERT_EQ(run(args).exitCode, 0);
+  ASSERT_EQ(run({"second"}).exitCode, 0);
+  const auto records = readRecords(dir_ / "records");
+  ASSERT_EQ(records.size(), 2u);
+  std::vector<std::string> expected = {dir_ / "xpk"};
+  expected.insert(expected.end(), args.begin(), args.end());
+  EXPECT_EQ(records[0].argv, expected);
+  EXPECT_EQ(records[0].cwd, dir_.path());
+  EXPECT_EQ(records[0].role(), "xpk");
+  EXPECT_EQ(records[1].argv, (std::vector<std::string>{dir_ / "xpk", "second"}));
+}
+
+TEST_F(Recorder, SettingsForItsRoleWinOverGeneralOnes) {
+  auto result = run({}, {{"RECORDER_EXIT", "2"}, {"RECORDER_EXIT_xpk", "7"}});
+  EXPECT_EQ(result.exitCode, 7);
+  result = run({}, {{"RECORDER_EXIT", "2"}, {"RECORDER_EXIT_ypk", "7"}});
+  EXPECT_EQ(result.exitCode, 2);
+  result = run({}, {{"RECORDER_SIGNAL_xpk", "9"}, {"RECORDER_PRINT", "said"}});
+  EXPECT_EQ(result.exitCode, std::nullopt);
+  EXPECT_EQ(result.signal, 9);
+  EXPECT_EQ(result.out, "said");
+  EXPECT_EQ(readRecords(dir_ / "records").size(), 3u);
+}
+
+TEST_F(Recorder, CreatesCopiesAndRemovesFilesNamedByArguments) {
+  harness::writeFile(dir_ / "source", "payload");
+  harness::writeFile(dir_ / "doomed", "");
+  const auto result =
+      run({"a", "sub/new.ypk", "doomed"}, {{"RECORDER_CREATE", "@-2:copy/here<source:plain"},
+                                           {"RECORDER_CONTENT_xpk", "made"},
+                                           {"RECORDER_REMOVE", "@3"}});
+  ASSERT_EQ(result.exitCode, 0);
+  EXPECT_EQ(harness::readFile(dir_ / "sub/new.ypk"), "made");
+  EXPECT_EQ(harness::readFile(dir_ / "copy/here"), "payload");
+  EXPECT_EQ(harness::readFile(dir_ / "plain"), "made");
+  EXPECT_FALSE(harness::exists(dir_ / "doomed"));
+}
+
+TEST_F(Recorder, ListsTheTreeWhenAsked) {
+  harness::writeFile(dir_ / "d/inner", "");
+  ASSERT_EQ(run({}, {{"RECORDER_LIST", "1"}}).exitCode, 0);
+  const auto records = readRecords(dir_ / "records");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].files, (std::vector<std::string>{"d/", "d/inner", "xpk"}));
+}
+
+}  // namespace

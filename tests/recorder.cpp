@@ -1,0 +1,154 @@
+// A stand-in packer for the black-box tests: it records how it was run and
+// does to the disk what its environment tells it to.
+//
+// Every run appends one record to the file named by RECORDER_LOG (default:
+// recorder.log beside the recorder's own binary). Each line after "run" holds
+// a length in bytes and then exactly that many bytes, so any argument reads
+// back unchanged:
+//   run <argc>
+//   cwd <length> <current directory>
+//   arg <length> <argument>          one line per argv entry, argv[0] first
+//   file <length> <relative path>    only with RECORDER_LIST: the tree below
+//                                    the current directory, sorted, a
+//                                    directory with a trailing '/'
+//   end
+//
+// The role is the base name of argv[0]. One binary copied under several
+// names plays several programs: every setting below is looked up first as
+// NAME_<role> (RECORDER_EXIT_ypk) and then as NAME.
+//   RECORDER_LIST     any value: list the tree in the record.
+//   RECORDER_CREATE   ':'-separated items; "dst" creates dst holding
+//                     RECORDER_CONTENT (default "<role>\n"), "dst<src" copies
+//                     src over dst. Missing parent directories are made.
+//   RECORDER_REMOVE   ':'-separated paths to remove (files, or empty dirs).
+//   RECORDER_PRINT    text written to standard output.
+//   RECORDER_SIGNAL   signal number to end with, after all of the above.
+//   RECORDER_EXIT     exit code (default 0).
+// In RECORDER_CREATE and RECORDER_REMOVE a path "@N" names argv[N] and "@-N"
+// argv[argc-N], so "@-1" is the last argument (the archive of a packer
+// without Append text).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string role;
+
+const char* setting(const std::string& name) {
+  if (const char* value = std::getenv((name + "_" + role).c_str())) return value;
+  return std::getenv(name.c_str());
+}
+
+std::vector<std::string> splitList(const char* text) {
+  std::vector<std::string> items;
+  if (text == nullptr) return items;
+  std::string item;
+  for (const char* p = text;; ++p) {
+    if (*p == ':' || *p == '\0') {
+      if (!item.empty()) items.push_back(item);
+      item.clear();
+      if (*p == '\0') break;
+    } else {
+      item += *p;
+    }
+  }
+  return items;
+}
+
+std::string resolve(const std::string& path, int argc, char** argv) {
+  if (path.size() < 2 || path[0] != '@') return path;
+  const int n = std::atoi(path.c_str() + 1);
+  const int index = n < 0 ? argc + n : n;
+  return index >= 0 && index < argc ? argv[index] : path;
+}
+
+void field(std::string& out, const char* tag, const std::string& bytes) {
+  out += std::string(tag) + " " + std::to_string(bytes.size()) + " " + bytes + "\n";
+}
+
+std::string buildRecord(int argc, char** argv) {
+  std::string record = "run " + std::to_string(argc) + "\n";
+  std::error_code error;
+  field(record, "cwd", fs::current_path(error).string());
+  for (int i = 0; i < argc; ++i) field(record, "arg", argv[i]);
+  if (setting("RECORDER_LIST") != nullptr) {
+    std::vector<std::string> names;
+    for (auto it = fs::recursive_directory_iterator(".", error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+      const bool isDir = it->is_directory(error) && !it->is_symlink(error);
+      names.push_back(it->path().lexically_relative(".").string() + (isDir ? "/" : ""));
+    }
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) field(record, "file", name);
+  }
+  return record + "end\n";
+}
+
+void appendRecord(const std::string& record) {
+  std::string logPath;
+  if (const char* named = setting("RECORDER_LOG")) {
+    logPath = named;
+  } else {
+    std::error_code error;
+    logPath = fs::read_symlink("/proc/self/exe", error).parent_path() / "recorder.log";
+  }
+  const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  if (fd < 0) return;
+  // One write keeps the record whole.
+  if (::write(fd, record.data(), record.size()) < 0) std::perror("recorder");
+  ::close(fd);
+}
+
+void createFiles(int argc, char** argv) {
+  for (const auto& item : splitList(setting("RECORDER_CREATE"))) {
+    const size_t from = item.find('<');
+    const fs::path target = resolve(item.substr(0, from), argc, argv);
+    std::error_code error;
+    if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
+    if (from != std::string::npos) {
+      fs::copy_file(resolve(item.substr(from + 1), argc, argv), target,
+                    fs::copy_options::overwrite_existing, error);
+      continue;
+    }
+    const char* content = setting("RECORDER_CONTENT");
+    std::ofstream(target, std::ios::binary) << (content ? std::string(content) : role + "\n");
+  }
+}
+
+void removeFiles(int argc, char** argv) {
+  for (const auto& item : splitList(setting("RECORDER_REMOVE"))) {
+    std::error_code error;
+    fs::remove(resolve(item, argc, argv), error);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  role = argc > 0 ? fs::path(argv[0]).filename().string() : "recorder";
+  appendRecord(buildRecord(argc, argv));
+  createFiles(argc, argv);
+  removeFiles(argc, argv);
+  if (const char* text = setting("RECORDER_PRINT")) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+  }
+  if (const char* number = setting("RECORDER_SIGNAL")) {
+    const int signal = std::atoi(number);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+  }
+  const char* code = setting("RECORDER_EXIT");
+  return code ? std::atoi(code) : 0;
+}
