@@ -76,6 +76,15 @@ class CatalogReader {
   bool haveNext_ = false;
 };
 
+// A catalog that ends in the middle of a line gets its line end before a
+// line is added, so that no two lines are glued together.
+void endOpenLine(const std::string& path, platform::TextWriter& out) {
+  std::string tail;
+  if (platform::readFileTail(path, 1, tail) && !tail.empty() && tail.back() != '\n') {
+    out.write("\n");
+  }
+}
+
 bool endsLine(const std::string& piece) { return !piece.empty() && piece.back() == '\n'; }
 
 std::string renamedPiece(const std::string& piece, const std::string& oldName,
@@ -126,6 +135,7 @@ bool carryLine(CatalogReader& reader, const std::string& destination, const std:
   while (!found && reader.next(piece)) {
     if (!catalogLineMatches(piece, oldName, reader.atEnd())) continue;
     found = true;
+    endOpenLine(destination, out);
     out.write(renamedPiece(piece, oldName, newName));
     bool ended = endsLine(piece);
     while (!ended && reader.next(piece)) {
@@ -167,6 +177,8 @@ void catalogArchive(const std::string& name) {
     const int packer = detectPacker(entry);
     if (packer < 0) continue;
     if (const auto description = extractDescription(entry, packer)) {
+      out.flush();
+      endOpenLine(catalog, out);
       out.write(entry + "\t" + *description + "\n");
     }
   }

@@ -137,6 +137,21 @@ TEST_F(Catalog, MakeModeAppendsALinePerRunToTheChosenCatalog) {
   EXPECT_FALSE(fs::exists("first.lst"));
 }
 
+TEST_F(Catalog, ALineIsNeverGluedOntoALastLineWithoutLineEnd) {
+  write("Game.old", "archive");
+  write("files.bbs", "Prior.old\tno line end");
+  catalogArchive("Game.old");
+  catalogArchive("Game.old");
+  EXPECT_EQ(read("files.bbs"),
+            "Prior.old\tno line end\r\nGame.old\tAbout Game.old \r\n"
+            "Game.old\tAbout Game.old \r\n");
+
+  write(dst("files.bbs"), "Prior.new\tP");
+  write("files.bbs", "Game.old\tcarried\r\n");
+  updateCatalog(1, src("Game.old"), dst("Game.new"));
+  EXPECT_EQ(read(dst("files.bbs")), "Prior.new\tP\r\nGame.new\tcarried\r\n");
+}
+
 TEST_F(Catalog, MakeModePassesOverDirectoriesUnknownFilesAndControlBytes) {
   fs::create_directory("dir.old");
   write("notes.txt", "text");

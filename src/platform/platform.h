@@ -128,6 +128,10 @@ int runAndWait(const std::string& program, const std::vector<std::string>& args)
 /// file cannot be read.
 bool readFileHead(const std::string& path, size_t count, std::string& out);
 
+/// Reads up to the last `count` bytes of a regular file (a link is
+/// followed); false when the file cannot be read.
+bool readFileTail(const std::string& path, size_t count, std::string& out);
+
 /// Copies a file byte for byte. The copy replaces a file of that name (a link
 /// of that name is replaced, never written through); an existing read-only
 /// copy makes it fail. False on failure.

@@ -322,6 +322,30 @@ bool readFileHead(const std::string& path, size_t count, std::string& out) {
   return ok;
 }
 
+bool readFileTail(const std::string& path, size_t count, std::string& out) {
+  out.clear();
+  const int fd = openRegularForReading(path, true);
+  if (fd < 0) return false;
+  struct stat status;
+  bool ok = ::fstat(fd, &status) == 0;
+  if (ok) {
+    const off_t size = status.st_size;
+    const off_t start = size > off_t(count) ? size - off_t(count) : 0;
+    out.resize(size_t(size - start));
+    size_t filled = 0;
+    while (filled < out.size()) {
+      const ssize_t got = ::pread(fd, out.data() + filled, out.size() - filled, start + off_t(filled));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) ok = false;
+      if (got <= 0) break;
+      filled += static_cast<size_t>(got);
+    }
+    out.resize(filled);
+  }
+  ::close(fd);
+  return ok;
+}
+
 bool copyFile(const std::string& from, const std::string& to) {
   const int in = openRegularForReading(from, true);
   if (in < 0) return false;
