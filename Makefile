@@ -2,21 +2,24 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test demo deps clean bench
+.PHONY: all configure build test demo deps clean bench
 
 all: build
 
 deps:
 	@bash scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target zelm
 	@bash scripts/demo.sh $(BUILD)
 
 bench: build

@@ -23,9 +23,11 @@ echo "== The collection in $demo"
 show_tree "$demo"
 
 echo
-echo "== Description catalogs: zelm '*.*' /r /md"
-(cd "$demo" && "$zelm" '*.*' /r /md)
-for catalog in $(cd "$demo" && find . -iname 'files.bbs' | LC_ALL=C sort); do
+echo "== A description catalog for cdrom/, which has none: zelm '*.*' /r /md"
+(cd "$demo/cdrom" && "$zelm" '*.*' /r /md)
+echo
+echo "== The catalogs before the conversion"
+for catalog in $(cd "$demo" && find . -iname 'files.bbs' -o -iname 'descript.ion' | LC_ALL=C sort); do
   echo "-- $catalog"
   tr -d '\r' < "$demo/$catalog" | sed 's/^/  /'
 done
@@ -36,7 +38,9 @@ echo "== Conversion to ZIP: zelm '*.*' /r /d /d:$out"
 
 echo "== The converted tree in $out"
 show_tree "$out"
-for catalog in $(cd "$out" && find . -iname 'files.bbs' | LC_ALL=C sort); do
+echo
+echo "== The catalogs, carried over to the new names"
+for catalog in $(cd "$out" && find . -iname 'files.bbs' -o -iname 'descript.ion' | LC_ALL=C sort); do
   echo "-- $catalog"
   tr -d '\r' < "$out/$catalog" | sed 's/^/  /'
 done
