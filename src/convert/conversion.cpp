@@ -13,14 +13,14 @@
 #include "run/driver.h"
 #include "run/output.h"
 #include "search/archive_search.h"
-#include "search/wildcard.h"
 
 namespace {
 
 // The names one conversion works with.
 struct ConversionNames {
-  std::string sourceFullPath;
-  std::string sourceReference;  // as seen from the work directory
+  std::string sourceFullPath;   // for the log and the catalog
+  std::string sourceFromWork;   // the source as seen from the work directory
+  std::string sourceReference;  // sourceFromWork, quoted where it needs it
   std::string targetName;       // as seen from the work directory
   std::string targetReference;  // targetName, quoted where it needs it
 };
@@ -32,11 +32,12 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 ConversionNames buildNames(const std::string& sourceName) {
   ConversionNames names;
   names.sourceFullPath = platform::absolutePath(sourceName);
-  const NameParts parts = splitName(sourceName);
-  const bool baseHasBlank = hasBlank(parts.baseName);
-  const std::string sourceReference = std::string("..") + platform::kSeparator + parts.baseName +
-                                      parts.extension;
-  names.sourceReference = baseHasBlank ? quoted(sourceReference) : sourceReference;
+  // A listed name is bare: a backslash in it is an ordinary byte.
+  const size_t dot = sourceName.rfind('.');
+  const std::string baseName = sourceName.substr(0, dot);
+  const bool baseHasBlank = hasBlank(baseName);
+  names.sourceFromWork = std::string("..") + platform::kSeparator + sourceName;
+  names.sourceReference = baseHasBlank ? quoted(names.sourceFromWork) : names.sourceFromWork;
 
   std::string targetDir = "..";
   if (settings.destinationDir) {
@@ -44,8 +45,7 @@ ConversionNames buildNames(const std::string& sourceName) {
     if (!relativeDir.empty()) targetDir += platform::kSeparator + relativeDir;
   }
   const PackerDef& target = settings.packers[size_t(settings.targetPacker)];
-  names.targetName =
-      targetDir + platform::kSeparator + parts.baseName + "." + target.ext.value_or("");
+  names.targetName = targetDir + platform::kSeparator + baseName + "." + target.ext.value_or("");
   const bool quote = baseHasBlank || (settings.destinationDir && hasBlank(targetDir));
   names.targetReference = quote ? quoted(names.targetName) : names.targetName;
   return names;
@@ -105,18 +105,18 @@ bool packAndTest(const ConversionNames& names) {
 }
 
 // Gives the removal verdict: the source may go only when it and the new
-// archive are different files, however their paths are spelled.
-int removalVerdict(const ConversionNames& names, const std::string& targetFullPath) {
-  const auto source = platform::fileStatus(names.sourceFullPath, true);
-  const auto target = platform::fileStatus(targetFullPath, true);
+// archive are different files, however their paths are spelled. Relative
+// names still work where a full path would be too long for the system.
+int removalVerdict(const ConversionNames& names) {
+  const auto source = platform::fileStatus(names.sourceFromWork, true);
+  const auto target = platform::fileStatus(names.targetName, true);
   if (!source || !target) return 0;
   return source->id == target->id ? 0 : 1;
 }
 
 // Counts and logs the result; returns the failure flag afterwards.
 bool finishConversion(bool failed, const ConversionNames& names,
-                      const std::optional<platform::DosDateTime>& sourceTime,
-                      const std::string& targetFullPath, int& verdict) {
+                      const std::optional<platform::DosDateTime>& sourceTime, int& verdict) {
   if (failed) {
     ++runStats.errors;
     logMessage("Convert error:       %s\n", names.sourceFullPath);
@@ -126,10 +126,10 @@ bool finishConversion(bool failed, const ConversionNames& names,
     failed = !sourceTime || !platform::writeDosTime(names.targetName, *sourceTime);
   }
   runStats.sizeBefore += runStats.currentSize;
-  runStats.sizeAfter += fileSize(targetFullPath);
+  runStats.sizeAfter += fileSize(names.targetName);
   ++runStats.converted;
   logMessage("Convert successfull: %s\n", names.sourceFullPath);
-  verdict = removalVerdict(names, targetFullPath);
+  verdict = removalVerdict(names);
   return failed;
 }
 
@@ -142,7 +142,7 @@ int convertArchive(const std::string& sourceName, int sourcePacker) {
   const ConversionNames names = buildNames(sourceName);
   // Read before anything runs, so a repack onto the same file keeps it.
   std::optional<platform::DosDateTime> sourceTime;
-  if (platform::DosDateTime when; platform::readDosTime(names.sourceFullPath, when)) {
+  if (platform::DosDateTime when; platform::readDosTime(sourceName, when)) {
     sourceTime = when;
   }
 
@@ -171,7 +171,7 @@ int convertArchive(const std::string& sourceName, int sourcePacker) {
 
   const std::string targetFullPath = platform::absolutePath(names.targetName);
   int verdict = 0;
-  failed = finishConversion(failed, names, sourceTime, targetFullPath, verdict);
+  failed = finishConversion(failed, names, sourceTime, verdict);
 
   platform::changeDirectory("..");
   removeTree(workDir);

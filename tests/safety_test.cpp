@@ -1,0 +1,381 @@
+// Black-box tests of what keeps a conversion safe: private work
+// directories, no success without an archive, removal by file identity,
+// links never followed, programs never taken from strangers' directories,
+// the original time kept on a repack, and dot-directories cleaned up.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "harness.h"
+
+namespace {
+
+using harness::listTree;
+using harness::readFile;
+using harness::readRecords;
+using harness::RecorderRecord;
+using harness::TempDir;
+using harness::writeFile;
+using harness::ZelmResult;
+using harness::ZelmRun;
+using Env = std::map<std::string, std::optional<std::string>>;
+using Names = std::vector<std::string>;
+
+// XPK archives are unpacked by `xpk x`; YPK, the target, is packed by
+// `ypk a` and unpacked by `yun x`, so a YPK archive can be repacked.
+const std::string kConfig =
+    "DefaultPacker YPK\nDetect Ext\nLog Yes\n"
+    "ID\nExt XPK\nUnpack xpk x\n"
+    "ID\nExt YPK\nPack ypk a\nUnpack yun x\n";
+
+std::string report(unsigned converted, unsigned errors, unsigned skipped, unsigned before,
+                   unsigned after) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "------------ Report ------------\n"
+                "Converted  :\t%10u files\n"
+                "Error      :\t%10u files\n"
+                "Skipped    :\t%10u files\n"
+                "Size before:\t%10u bytes\n"
+                "Size after :\t%10u bytes\n\n",
+                converted, errors, skipped, before, after);
+  return text;
+}
+
+// Scripts that play packers run with the test's PATH; their tools come from
+// the system's directories.
+const std::string kShellPath = "PATH=/usr/bin:/bin\n";
+
+int64_t localTime(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  return int64_t(std::mktime(&t));
+}
+
+void setMtime(const std::string& path, int64_t seconds) {
+  const struct timespec times[2] = {{time_t(seconds), 0}, {time_t(seconds), 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+int64_t mtimeOf(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : -1;
+}
+
+void symlinkTo(const std::string& target, const std::string& link) {
+  std::filesystem::create_directories(std::filesystem::path(link).parent_path());
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0) << link;
+}
+
+// Every file below `dir` with its bytes, so that any change shows.
+std::vector<std::pair<std::string, std::string>> snapshot(const std::string& dir) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& name : listTree(dir)) {
+    const bool plainFile = name.back() != '/' && name.back() != '@';
+    out.emplace_back(name, plainFile ? readFile(dir + "/" + name) : "");
+  }
+  return out;
+}
+
+// A start directory `work` with the archives, a directory `outside` that no
+// conversion may touch, a PATH directory `bin` with the recorder as every
+// program, and a record file. By default the unpacker extracts content.txt
+// and the packer makes the archive it is given (its third argument).
+class Safety : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"xpk", "ypk", "yun", "xrun"}) harness::installRecorder(bin(), name);
+    std::filesystem::create_directories(work());
+    writeFile(outside("keep.txt"), "precious\n");
+    writeFile(outside("victim.diz"), "victim\n");
+    writeFile(outside("sub/deep.txt"), "deep\n");
+    writeFile(outside("inner.xpk"), "not yours");
+  }
+
+  std::string root(const std::string& name = "") const {
+    return name.empty() ? root_.path() : root_ / name;
+  }
+  std::string bin() const { return root_ / "bin"; }
+  std::string work(const std::string& name = "") const {
+    return name.empty() ? root_ / "work" : root_ / ("work/" + name);
+  }
+  std::string outside(const std::string& name = "") const {
+    return name.empty() ? root_ / "outside" : root_ / ("outside/" + name);
+  }
+
+  ZelmResult run(const std::string& config, std::vector<std::string> args,
+                 const Env& env = {}) const {
+    ZelmRun run;
+    run.config = config;
+    run.args = std::move(args);
+    run.cwd = work();
+    run.env = {{"PATH", bin()},
+               {"RECORDER_LOG", root_ / "records"},
+               {"RECORDER_CREATE_xpk", "content.txt"},
+               {"RECORDER_CREATE_yun", "content.txt"},
+               {"RECORDER_CREATE_ypk", "@2"}};
+    for (const auto& [name, value] : env) run.env[name] = value;
+    return harness::runZelm(run);
+  }
+
+  std::vector<RecorderRecord> records() const { return readRecords(root_ / "records"); }
+
+  std::vector<RecorderRecord> runsOf(const std::string& role) const {
+    std::vector<RecorderRecord> out;
+    for (const auto& record : records()) {
+      if (record.role() == role) out.push_back(record);
+    }
+    return out;
+  }
+
+  Names workTree() const { return listTree(work()); }
+
+  TempDir root_;
+};
+
+// A work directory is always a new one.
+
+TEST_F(Safety, AStoppedRunsWorkDirectoryIsNeitherPackedNorTouched) {
+  writeFile(work("old.xpk"), "archive!");
+  // The first run stops inside its work directory and leaves it behind.
+  const ZelmResult stopped =
+      run(kConfig + "BreakOnError Yes\n", {"old.xpk"},
+          {{"RECORDER_CREATE_xpk", "stale.txt"}, {"RECORDER_EXIT_xpk", "2"}});
+  ASSERT_EQ(stopped.exitCode, 1) << describe(stopped);
+  ASSERT_EQ(workTree(), (Names{"$TMP$.001/", "$TMP$.001/stale.txt", "old.xpk"}));
+  struct stat st;
+  ASSERT_EQ(::stat(work("$TMP$.001").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u) << "a work directory is private";
+
+  const ZelmResult result = run(kConfig, {"old.xpk"}, {{"RECORDER_LIST_ypk", "1"}});
+  ASSERT_EQ(result.exitCode, 0) << describe(result);
+  EXPECT_EQ(result.out, report(1, 0, 0, 8, 4));
+  const auto packs = runsOf("ypk");
+  ASSERT_EQ(packs.size(), 1u);
+  EXPECT_EQ(packs[0].cwd, work("$TMP$.002"));
+  EXPECT_EQ(packs[0].files, Names{"content.txt"});
+  EXPECT_EQ(workTree(), (Names{"$TMP$.001/", "$TMP$.001/stale.txt", "old.YPK"}));
+  EXPECT_EQ(readFile(work("$TMP$.001/stale.txt")), "xpk\n");
+}
+
+TEST_F(Safety, TheWorkDirectoryNamesGoRoundOnceAtMost) {
+  // Only $TMP$.500 is free: both archives get it, the second after going
+  // past 999 and 000.
+  for (int i = 0; i < 1000; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "$TMP$.%03d", i);
+    if (i != 500) writeFile(work(name), "");
+  }
+  writeFile(work("a.xpk"), "a");
+  writeFile(work("b.xpk"), "b");
+  const ZelmResult result = run(kConfig, {"*.xpk"});
+  ASSERT_EQ(result.exitCode, 0) << describe(result);
+  EXPECT_EQ(result.out, report(2, 0, 0, 2, 8));
+  Names cwds;
+  for (const auto& unpack : runsOf("xpk")) cwds.push_back(unpack.cwd);
+  EXPECT_EQ(cwds, (Names{work("$TMP$.500"), work("$TMP$.500")}));
+  EXPECT_FALSE(harness::exists(work("$TMP$.500")));
+}
+
+// No archive, no success.
+
+TEST_F(Safety, APackerThatSaysYesButMakesNoArchiveFails) {
+  struct Row {
+    std::string label;
+    std::string pack;  // the bodies of the pack and test scripts
+    std::string test;
+  };
+  const Row rows[] = {
+      {"nothing made", "exit 0\n", "exit 0\n"},
+      {"a directory made", "mkdir \"$2\"\n", "exit 0\n"},
+      {"another name made", ": > \"$2.tmp\"\n", "exit 0\n"},
+      {"a dangling link made", "ln -s nowhere \"$2\"\n", "exit 0\n"},
+      {"removed by the test", ": > \"$2\"\n", "rm -f \"$2\"\n"},
+  };
+  for (const Row& row : rows) {
+    TempDir scratch;
+    const std::string dir = scratch / "arcs";
+    writeFile(dir + "/old.xpk", "archive!");
+    harness::makeScript(scratch / "bin/ypk", kShellPath + row.pack);
+    harness::makeScript(scratch / "bin/ytest", kShellPath + row.test);
+    ZelmRun zelm;
+    zelm.config = kConfig + "Test ytest t\n";
+    zelm.args = {"old.xpk", "/t"};
+    zelm.cwd = dir;
+    zelm.env = {{"PATH", scratch / "bin:" + bin()}, {"RECORDER_LOG", scratch / "records"}};
+    const ZelmResult result = harness::runZelm(zelm);
+    EXPECT_EQ(result.exitCode, 0) << row.label << "\n" << describe(result);
+    EXPECT_EQ(result.out, report(0, 1, 0, 0, 0)) << row.label;
+    EXPECT_EQ(readFile(dir + "/old.xpk"), "archive!") << row.label;
+    EXPECT_FALSE(harness::exists(dir + "/$TMP$.001")) << row.label;
+  }
+}
+
+// The source goes only when it is not the new archive.
+
+TEST_F(Safety, ARepackThroughAnotherPathToTheSameDirectoryKeepsTheArchive) {
+  symlinkTo(work(), root("alias"));
+  const std::string rows[] = {"/d:" + root("alias"), "/d:.", "/d:../work/", "/d:" + work() + "/./"};
+  for (const std::string& dest : rows) {
+    std::filesystem::remove_all(work());
+    writeFile(work("old.YPK"), "old archive");
+    // An even second: the kept time equals the listed one, so only the
+    // identity of the two files can keep the archive.
+    setMtime(work("old.YPK"), localTime(2001, 2, 3, 10, 15, 30));
+    const ZelmResult result = run(kConfig + "KeepTime Yes\n", {"old.YPK", dest});
+    ASSERT_EQ(result.exitCode, 0) << dest << "\n" << describe(result);
+    EXPECT_EQ(result.out, report(1, 0, 0, 11, 4)) << dest;
+    EXPECT_EQ(workTree(), Names{"old.YPK"}) << dest;
+    EXPECT_EQ(readFile(work("old.YPK")), "ypk\n") << dest;
+  }
+}
+
+TEST_F(Safety, ANameDifferingOnlyInCaseIsAnotherFile) {
+  writeFile(work("OLD.YPK"), "old archive");
+  const std::string config =
+      "DefaultPacker ypk\nDetect Ext\nID\nExt XPK\nUnpack xpk x\nID\nExt ypk\nPack ypk a\n"
+      "Unpack yun x\n";
+  const ZelmResult result = run(config, {"OLD.YPK"});
+  ASSERT_EQ(result.exitCode, 0) << describe(result);
+  EXPECT_EQ(result.out, report(1, 0, 0, 11, 4));
+  const auto packs = runsOf("ypk");
+  ASSERT_EQ(packs.size(), 1u);
+  EXPECT_EQ(packs[0].argv.back(), "../OLD.ypk");
+  EXPECT_EQ(workTree(), Names{"OLD.ypk"});
+}
+
+// Links lead nowhere.
+
+TEST_F(Safety, LinksInAnArchiveNeverReachOutside) {
+  const auto before = snapshot(outside());
+  struct Row {
+    std::string label;
+    std::string unpack;   // the body of the unpack script
+    Names packed;         // what the packer saw
+    std::string archive;  // the new archive: by default, the bytes of file_id.diz
+  };
+  const std::string out = outside();
+  // A file_id.diz that is a link counts as absent: it is packed untreated,
+  // as the link it is (this packer copies through it).
+  const Row rows[] = {
+      {"directory links",
+       "ln -s '" + out + "' outlink\nln -s '" + out + "' files.txt\nmkdir sub sub.txt\nln -s '" +
+           out + "' sub/inner.txt\nln -s '" + out + "' sub.txt/inner.txt\nln -s '" + out +
+           "/keep.txt' keep.txt\n: > file_id.diz\n",
+       {"file_id.diz", "outlink", "sub/", "sub/inner.txt"},
+       ""},
+      {"file_id.diz is a link",
+       "ln -s '" + out + "/victim.diz' file_id.diz\n",
+       {"file_id.diz"},
+       "victim\n"},
+      {"file_id.tmp is a link",
+       "printf 'Text\\n' > file_id.diz\nln -s '" + out + "/victim.diz' file_id.tmp\n",
+       {"file_id.diz"},
+       "Text\r\n"},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove_all(work());
+    std::filesystem::remove(root("records"));
+    writeFile(work("old.xpk"), "archive!");
+    harness::makeScript(bin() + "/xpk", kShellPath + row.unpack);
+    const ZelmResult result =
+        run(kConfig + "Del *.txt\nFile_ID.DIZ 1\n", {"old.xpk"},
+            {{"RECORDER_LIST_ypk", "1"}, {"RECORDER_CREATE_ypk", "@2<file_id.diz"}});
+    ASSERT_EQ(result.exitCode, 0) << row.label << "\n" << describe(result);
+    EXPECT_EQ(result.out, report(1, 0, 0, 8, unsigned(row.archive.size()))) << row.label;
+    EXPECT_EQ(snapshot(outside()), before) << row.label;
+    EXPECT_EQ(workTree(), Names{"old.YPK"}) << row.label;
+    EXPECT_EQ(readFile(work("old.YPK")), row.archive) << row.label;
+    const auto packs = runsOf("ypk");
+    ASSERT_EQ(packs.size(), 1u) << row.label;
+    EXPECT_EQ(packs[0].files, row.packed) << row.label;
+  }
+}
+
+TEST_F(Safety, TheWalkNeverEntersALinkedDirectory) {
+  const auto before = snapshot(outside());
+  symlinkTo(outside(), work("linked"));
+  symlinkTo(outside("inner.xpk"), work("filelink.xpk"));
+  writeFile(work("own/mine.xpk"), "mine");
+  std::filesystem::create_directories(root("dest"));
+  const ZelmResult result = run(kConfig, {"*.xpk", "/r", "/d:" + root("dest")});
+  ASSERT_EQ(result.exitCode, 0) << describe(result);
+  Names unpacked;
+  for (const auto& unpack : runsOf("xpk")) unpacked.push_back(unpack.cwd);
+  EXPECT_EQ(unpacked, (Names{work("$TMP$.001"), work("own/$TMP$.002")}));
+  EXPECT_EQ(listTree(root("dest")), (Names{"filelink.YPK", "own/", "own/mine.YPK"}));
+  // The link to a file is a file entry: converted, and then only the link
+  // itself goes.
+  EXPECT_EQ(workTree(), (Names{"linked@", "own/"}));
+  EXPECT_EQ(snapshot(outside()), before);
+}
+
+// Programs come from where the user put them.
+
+TEST_F(Safety, ProgramsPlantedBesideOrInsideTheArchiveAreNeverRun) {
+  writeFile(work("old.xpk"), "archive!");
+  // Impostors beside the archive: they would leave records of their own.
+  for (const char* name : {"xpk", "xpk.COM", "xpk.EXE", "xrun"})
+    harness::installRecorder(work(), name);
+  for (const char* name : {"xpk", "xrun"}) harness::installRecorder(work("tools"), name);
+  const std::string recorder = RECORDER_BINARY;
+  const Env env = {
+      // Relative entries name the work directory and the archive's directory.
+      {"PATH", ".:..:tools:../tools:" + bin()},
+      // The archive holds programs named like the Exec and unpack programs.
+      {"RECORDER_CREATE_xpk",
+       "xrun<" + recorder + ":xrun.EXE<" + recorder + ":tools/xrun<" + recorder},
+  };
+  const ZelmResult result = run(kConfig + "Exec xrun\n", {"old.xpk"}, env);
+  ASSERT_EQ(result.exitCode, 0) << describe(result);
+  EXPECT_EQ(result.out, report(1, 0, 0, 8, 4));
+  Names programs;
+  for (const auto& record : records()) programs.push_back(record.argv.at(0));
+  EXPECT_EQ(programs, (Names{bin() + "/xpk", bin() + "/xrun", bin() + "/ypk"}));
+}
+
+// A repack onto the same file keeps the file's time.
+
+TEST_F(Safety, ARepackOntoTheSameFileKeepsItsOriginalTime) {
+  const std::pair<int64_t, int64_t> rows[] = {
+      {localTime(2001, 2, 3, 10, 15, 30), localTime(2001, 2, 3, 10, 15, 30)},
+      {localTime(2001, 2, 3, 10, 15, 31), localTime(2001, 2, 3, 10, 15, 30)},
+  };
+  for (const auto& [source, expected] : rows) {
+    std::filesystem::remove_all(work());
+    writeFile(work("old.YPK"), "old archive");
+    setMtime(work("old.YPK"), source);
+    const ZelmResult result = run(kConfig, {"old.YPK"});
+    ASSERT_EQ(result.exitCode, 0) << source << "\n" << describe(result);
+    EXPECT_EQ(result.out, report(1, 0, 0, 11, 4)) << source;
+    EXPECT_EQ(workTree(), Names{"old.YPK"}) << source;
+    EXPECT_EQ(readFile(work("old.YPK")), "ypk\n") << source;
+    EXPECT_EQ(mtimeOf(work("old.YPK")), expected) << source;
+  }
+}
+
+// Dot-directories of an archive are cleaned up like any other.
+
+TEST_F(Safety, AnArchiveWithDotDirectoriesLeavesNoWorkDirectory) {
+  writeFile(work("old.xpk"), "archive!");
+  const ZelmResult result =
+      run(kConfig, {"old.xpk"},
+          {{"RECORDER_CREATE_xpk",
+            ".git/config:.git/objects/ab/cdef:.hidden/.deeper/x:..dots/y:normal.txt:.profile"}});
+  ASSERT_EQ(result.exitCode, 0) << describe(result);
+  EXPECT_EQ(result.out, report(1, 0, 0, 8, 4));
+  EXPECT_EQ(workTree(), Names{"old.YPK"});
+}
+
+}  // namespace
