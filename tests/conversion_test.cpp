@@ -17,10 +17,14 @@ namespace {
 
 using harness::crlf;
 using harness::listTree;
+using harness::localTime;
 using harness::maskTimes;
+using harness::mtimeOf;
 using harness::readFile;
 using harness::readRecords;
 using harness::RecorderRecord;
+using harness::report;
+using harness::setMtime;
 using harness::TempDir;
 using harness::writeFile;
 using harness::ZelmResult;
@@ -37,20 +41,6 @@ const std::string kConfig = "DefaultPacker YPK\nDetect Ext\nLog Yes\n" + kXpk + 
 const std::string kHeader = ";Log file ZELM utility, opened <time>\n";
 const std::string kFooter = "\n;Log file ZELM utility, closed <time>\n\n";
 
-std::string report(unsigned converted, unsigned errors, unsigned skipped, unsigned before,
-                   unsigned after) {
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "------------ Report ------------\n"
-                "Converted  :\t%10u files\n"
-                "Error      :\t%10u files\n"
-                "Skipped    :\t%10u files\n"
-                "Size before:\t%10u bytes\n"
-                "Size after :\t%10u bytes\n\n",
-                converted, errors, skipped, before, after);
-  return text;
-}
-
 // The log of a run over one input: what the conversions wrote after the
 // Search line, then the close-out when the run was not stopped.
 std::string logOf(const std::string& input, const std::string& body,
@@ -58,29 +48,6 @@ std::string logOf(const std::string& input, const std::string& body,
   std::string log = kHeader + "\nSearch " + input + "...\n" + body;
   if (reportBlock) log += kFooter + *reportBlock;
   return crlf(log);
-}
-
-// Seconds since the epoch of a local date and time.
-int64_t localTime(int year, int month, int day, int hour, int minute, int second) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
-  return int64_t(std::mktime(&t));
-}
-
-void setMtime(const std::string& path, int64_t seconds) {
-  const struct timespec times[2] = {{time_t(seconds), 0}, {time_t(seconds), 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-}
-
-int64_t mtimeOf(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : -1;
 }
 
 // One scene of a run: a start directory `work` holding the archives, a PATH

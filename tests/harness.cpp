@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -324,6 +325,42 @@ std::string maskTimes(std::string log) {
     }
   }
   return log;
+}
+
+std::string report(unsigned converted, unsigned errors, unsigned skipped, uint64_t before,
+                   uint64_t after) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "------------ Report ------------\n"
+                "Converted  :\t%10u files\n"
+                "Error      :\t%10u files\n"
+                "Skipped    :\t%10u files\n"
+                "Size before:\t%10u bytes\n"
+                "Size after :\t%10u bytes\n\n",
+                converted, errors, skipped, unsigned(uint32_t(before)), unsigned(uint32_t(after)));
+  return text;
+}
+
+int64_t localTime(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  return int64_t(std::mktime(&t));
+}
+
+void setMtime(const std::string& path, int64_t seconds) {
+  const struct timespec times[2] = {{time_t(seconds), 0}, {time_t(seconds), 0}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+int64_t mtimeOf(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : -1;
 }
 
 }  // namespace harness

@@ -2,6 +2,7 @@
 // binary with its console and log captured, files, and the recorder's records.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -105,6 +106,20 @@ std::vector<RecorderRecord> readRecords(const std::string& path);
 
 /// `text` with each LF written as CR LF, as zelm writes its text files.
 std::string crlf(std::string_view text);
+
+/// The report block zelm prints for these counters (sizes taken modulo 2^32,
+/// as the program keeps them).
+std::string report(unsigned converted, unsigned errors, unsigned skipped, uint64_t before,
+                   uint64_t after);
+
+/// Seconds since the epoch of a local date and time.
+int64_t localTime(int year, int month, int day, int hour, int minute, int second);
+
+/// Sets the last-write time of `path` (a link itself, not its target).
+void setMtime(const std::string& path, int64_t seconds);
+
+/// The last-write time of `path` (not following a link), -1 when missing.
+int64_t mtimeOf(const std::string& path);
 
 /// `log` with the time text after "opened " and "closed " replaced by "<time>".
 std::string maskTimes(std::string log);

@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using harness::crlf;
 using harness::readFile;
+using harness::report;
 using harness::TempDir;
 using harness::ZelmResult;
 using harness::ZelmRun;
@@ -130,20 +131,6 @@ ZelmResult zelm(const std::string& cwd, const Names& args,
   run.env = {{"TZ", "UTC"}};
   run.timeoutSeconds = 200;
   return harness::runZelm(run);
-}
-
-std::string report(unsigned converted, unsigned errors, unsigned skipped, uintmax_t before,
-                   uintmax_t after) {
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "------------ Report ------------\n"
-                "Converted  :\t%10u files\n"
-                "Error      :\t%10u files\n"
-                "Skipped    :\t%10u files\n"
-                "Size before:\t%10ju bytes\n"
-                "Size after :\t%10ju bytes\n\n",
-                converted, errors, skipped, before, after);
-  return text;
 }
 
 // The console output ends with `end`: the report comes after whatever the

@@ -16,9 +16,13 @@
 namespace {
 
 using harness::listTree;
+using harness::localTime;
+using harness::mtimeOf;
 using harness::readFile;
 using harness::readRecords;
 using harness::RecorderRecord;
+using harness::report;
+using harness::setMtime;
 using harness::TempDir;
 using harness::writeFile;
 using harness::ZelmResult;
@@ -33,45 +37,9 @@ const std::string kConfig =
     "ID\nExt XPK\nUnpack xpk x\n"
     "ID\nExt YPK\nPack ypk a\nUnpack yun x\n";
 
-std::string report(unsigned converted, unsigned errors, unsigned skipped, unsigned before,
-                   unsigned after) {
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "------------ Report ------------\n"
-                "Converted  :\t%10u files\n"
-                "Error      :\t%10u files\n"
-                "Skipped    :\t%10u files\n"
-                "Size before:\t%10u bytes\n"
-                "Size after :\t%10u bytes\n\n",
-                converted, errors, skipped, before, after);
-  return text;
-}
-
 // Scripts that play packers run with the test's PATH; their tools come from
 // the system's directories.
 const std::string kShellPath = "PATH=/usr/bin:/bin\n";
-
-int64_t localTime(int year, int month, int day, int hour, int minute, int second) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
-  return int64_t(std::mktime(&t));
-}
-
-void setMtime(const std::string& path, int64_t seconds) {
-  const struct timespec times[2] = {{time_t(seconds), 0}, {time_t(seconds), 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-}
-
-int64_t mtimeOf(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : -1;
-}
 
 void symlinkTo(const std::string& target, const std::string& link) {
   std::filesystem::create_directories(std::filesystem::path(link).parent_path());

@@ -15,6 +15,7 @@ using harness::crlf;
 using harness::maskTimes;
 using harness::readRecords;
 using harness::RecorderRecord;
+using harness::report;
 using harness::TempDir;
 using harness::ZelmResult;
 using harness::ZelmRun;
@@ -45,20 +46,6 @@ const std::string kPackers =
     "ID\n"
     "Ext YPK\n"
     "Pack ypk a\n";
-
-std::string report(unsigned converted, unsigned errors, unsigned skipped, unsigned before,
-                   unsigned after) {
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "------------ Report ------------\n"
-                "Converted  :\t%10u files\n"
-                "Error      :\t%10u files\n"
-                "Skipped    :\t%10u files\n"
-                "Size before:\t%10u bytes\n"
-                "Size after :\t%10u bytes\n\n",
-                converted, errors, skipped, before, after);
-  return text;
-}
 
 const std::string kEmptyReport = report(0, 0, 0, 0, 0);
 
