@@ -244,12 +244,11 @@ class RealPackers : public ::testing::Test {
 
       const ZelmResult result = zelm(dir, {"*.*", "/" + target->name});
       ASSERT_EQ(result.exitCode, 0) << describe(result);
-      EXPECT_EQ(harness::listTree(dir), (Names{newName, "files.bbs"})) << describe(result);
+      EXPECT_EQ(harness::listTree(dir), Names{newName}) << describe(result);
       ASSERT_TRUE(fs::is_regular_file(dir + "/" + newName)) << describe(result);
       const uintmax_t newSize = fs::file_size(dir + "/" + newName);
       EXPECT_TRUE(endsWith(result.out, report(1, 0, 0, sourceSize, newSize)));
       EXPECT_EQ(show(mtimeOf(dir + "/" + newName)), show(kArchiveTimeEven));
-      EXPECT_EQ(readFile(dir + "/files.bbs"), "") << "the archive has no description";
       ASSERT_TRUE(result.log);
       EXPECT_NE(result.log->find(crlf("Convert successfull: " + sourcePath + "\n")),
                 std::string::npos)
@@ -313,10 +312,8 @@ TEST_F(RealPackers, ATreeIsMirroredBelowTheDestinationWithItsArchivesWhole) {
     EXPECT_EQ(harness::listTree(out), (Names{"LEVEL1/", "LEVEL1/LEVEL2/", "LEVEL1/LEVEL2/LOW" + ext,
                                              "LEVEL1/MID" + ext, "NOARCS/", "TOP" + ext}))
         << describe(result);
-    // The sources are gone; each searched directory got an empty catalog.
-    EXPECT_EQ(harness::listTree(in),
-              (Names{"LEVEL1/", "LEVEL1/LEVEL2/", "LEVEL1/LEVEL2/files.bbs", "LEVEL1/files.bbs",
-                     "NOARCS/", "NOTES.TXT", "files.bbs"}));
+    // The sources are gone, and nothing else was written beside them.
+    EXPECT_EQ(harness::listTree(in), (Names{"LEVEL1/", "LEVEL1/LEVEL2/", "NOARCS/", "NOTES.TXT"}));
     const std::string made[] = {out + "/TOP" + ext, out + "/LEVEL1/MID" + ext,
                                 out + "/LEVEL1/LEVEL2/LOW" + ext};
     uintmax_t sizeAfter = 0;
@@ -363,7 +360,7 @@ TEST_F(RealPackers, AwkwardArchiveNamesConvertBetweenZipSevenZipAndArj) {
         sizeBefore += fs::file_size(dir + "/" + base + "." + currentExt);
       const ZelmResult result = zelm(dir, {"*.*", "/" + target->name});
       ASSERT_EQ(result.exitCode, 0) << describe(result);
-      Names expected = {"files.bbs"};
+      Names expected;
       for (const auto& base : bases) expected.push_back(base + "." + target->name);
       EXPECT_EQ(harness::listTree(dir), sorted(expected)) << describe(result);
       uintmax_t sizeAfter = 0;
@@ -458,7 +455,7 @@ TEST_F(RealPackers, AnExistingNewNameIsSkippedOrPackedInto) {
       }
       EXPECT_TRUE(endsWith(result.out, report(1, 0, 0, sourceBytes.size(), fs::file_size(made))));
       // jlha keeps the archive it added to under the name .bak.
-      Names expected = {"SRC." + target->name, "files.bbs"};
+      Names expected = {"SRC." + target->name};
       if (target == &kLzh) expected.push_back("SRC.bak");
       EXPECT_EQ(harness::listTree(dir), sorted(expected)) << describe(result);
       const std::string scratch = dir + "-check";
@@ -640,7 +637,7 @@ TEST_F(RealPackers, ConvertedArchivesCarryFileIdDizTreatedByEachMode) {
   }
 }
 
-// With the shipped settings a conversion that finds no catalog line
+// With catalog updates on (/d), a conversion that finds no catalog line
 // describes the new archive from the file_id.diz it now holds, whatever the
 // target packer.
 TEST_F(RealPackers, EveryTargetFormatGivesTheConvertedArchiveItsCatalogLine) {
@@ -652,7 +649,7 @@ TEST_F(RealPackers, EveryTargetFormatGivesTheConvertedArchiveItsCatalogLine) {
     const std::string dir = root_ / ("to-" + target->name);
     fs::create_directories(dir);
     fs::copy_file(sources + "/DIZZIP.ZIP", dir + "/DIZZIP.ZIP");
-    const ZelmResult result = zelm(dir, {"*.*", "/" + target->name});
+    const ZelmResult result = zelm(dir, {"*.*", "/d", "/" + target->name});
     ASSERT_EQ(result.exitCode, 0) << describe(result);
     EXPECT_EQ(harness::listTree(dir), (Names{"DIZZIP." + target->name, "files.bbs"}));
     EXPECT_EQ(readFile(dir + "/files.bbs"),
@@ -712,7 +709,7 @@ TEST_F(RealPackers, ALinkInAZipNeverBringsTheFileItNamesIntoTheNewArchive) {
       EXPECT_EQ(harness::listTree(dir), Names{"SRC.ZIP"});
       continue;
     }
-    EXPECT_EQ(harness::listTree(dir), (Names{"SRC.7z", "files.bbs"})) << describe(result);
+    EXPECT_EQ(harness::listTree(dir), Names{"SRC.7z"}) << describe(result);
     const ZelmResult listing = harness::runBinary(
         "/usr/bin/env", {"7zz", "l", "-slt", dir + "/SRC.7z"}, dir, {{"TZ", "UTC"}}, 60);
     ASSERT_EQ(listing.exitCode, 0) << describe(listing);
