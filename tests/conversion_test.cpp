@@ -21,14 +21,10 @@ using harness::localTime;
 using harness::maskTimes;
 using harness::mtimeOf;
 using harness::readFile;
-using harness::readRecords;
-using harness::RecorderRecord;
 using harness::report;
 using harness::setMtime;
-using harness::TempDir;
 using harness::writeFile;
 using harness::ZelmResult;
-using harness::ZelmRun;
 using Env = std::map<std::string, std::optional<std::string>>;
 using Names = std::vector<std::string>;
 
@@ -54,57 +50,11 @@ std::string logOf(const std::string& input, const std::string& body,
 // directory `bin` with the recorder as every program, and a record file. By
 // default the unpacker extracts content.txt and the packer makes the archive
 // it is given (its third argument).
-class Scene {
+class Scene : public harness::Scene {
  public:
-  Scene() {
-    for (const char* name : {"xpk", "ypk", "ytest", "xrun", "xok"}) {
-      harness::installRecorder(bin(), name);
-    }
-    std::filesystem::create_directories(work());
-  }
-
-  std::string root(const std::string& name = "") const {
-    return name.empty() ? root_.path() : root_ / name;
-  }
-  std::string bin() const { return root_ / "bin"; }
-  std::string work(const std::string& name = "") const {
-    return name.empty() ? root_ / "work" : root_ / ("work/" + name);
-  }
-
-  ZelmResult run(const std::string& config, std::vector<std::string> args,
-                 const Env& env = {}) const {
-    ZelmRun run;
-    run.config = config;
-    run.args = std::move(args);
-    run.cwd = work();
-    run.env = {{"PATH", bin()},
-               {"RECORDER_LOG", root_ / "records"},
-               {"RECORDER_CREATE_xpk", "content.txt"},
-               {"RECORDER_CREATE_ypk", "@2"}};
-    for (const auto& [name, value] : env) run.env[name] = value;
-    return harness::runZelm(run);
-  }
-
-  std::vector<RecorderRecord> records() const { return readRecords(root_ / "records"); }
-
-  std::vector<RecorderRecord> runsOf(const std::string& role) const {
-    std::vector<RecorderRecord> out;
-    for (const auto& record : records()) {
-      if (record.role() == role) out.push_back(record);
-    }
-    return out;
-  }
-
-  Names roles() const {
-    Names out;
-    for (const auto& record : records()) out.push_back(record.role());
-    return out;
-  }
-
-  Names workTree() const { return listTree(work()); }
-
- private:
-  TempDir root_;
+  Scene()
+      : harness::Scene({"xpk", "ypk", "ytest", "xrun", "xok"},
+                       {{"RECORDER_CREATE_xpk", "content.txt"}, {"RECORDER_CREATE_ypk", "@2"}}) {}
 };
 
 // How a run over the one archive old.xpk ends.

@@ -363,4 +363,47 @@ int64_t mtimeOf(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 ? int64_t(st.st_mtime) : -1;
 }
 
+Scene::Scene(const std::vector<std::string>& roles,
+             std::map<std::string, std::optional<std::string>> baseEnv)
+    : baseEnv_(std::move(baseEnv)) {
+  for (const auto& role : roles) installRecorder(bin(), role);
+  fs::create_directories(work());
+}
+
+std::string Scene::root(const std::string& name) const {
+  return name.empty() ? root_.path() : root_ / name;
+}
+
+std::string Scene::work(const std::string& name) const {
+  return name.empty() ? root_ / "work" : root_ / ("work/" + name);
+}
+
+ZelmResult Scene::run(const std::string& config, std::vector<std::string> args,
+                      const std::map<std::string, std::optional<std::string>>& env) const {
+  ZelmRun run;
+  run.config = config;
+  run.args = std::move(args);
+  run.cwd = work();
+  run.env = {{"PATH", bin()}, {"RECORDER_LOG", root("records")}};
+  for (const auto& [name, value] : baseEnv_) run.env[name] = value;
+  for (const auto& [name, value] : env) run.env[name] = value;
+  return runZelm(run);
+}
+
+std::vector<RecorderRecord> Scene::records() const { return readRecords(root("records")); }
+
+std::vector<RecorderRecord> Scene::runsOf(const std::string& role) const {
+  std::vector<RecorderRecord> out;
+  for (const auto& record : records()) {
+    if (record.role() == role) out.push_back(record);
+  }
+  return out;
+}
+
+std::vector<std::string> Scene::roles() const {
+  std::vector<std::string> out;
+  for (const auto& record : records()) out.push_back(record.role());
+  return out;
+}
+
 }  // namespace harness

@@ -121,6 +121,32 @@ void setMtime(const std::string& path, int64_t seconds);
 /// The last-write time of `path` (not following a link), -1 when missing.
 int64_t mtimeOf(const std::string& path);
 
+/// One scene of runs with the recorder: a start directory `work` for the
+/// archives, a PATH directory `bin` holding the recorder under each role name,
+/// and a record file. `baseEnv` is added to every run's environment (after
+/// PATH and RECORDER_LOG); a run's own `env` wins over both.
+class Scene {
+ public:
+  Scene(const std::vector<std::string>& roles,
+        std::map<std::string, std::optional<std::string>> baseEnv);
+
+  std::string root(const std::string& name = "") const;
+  std::string bin() const { return root("bin"); }
+  std::string work(const std::string& name = "") const;
+
+  ZelmResult run(const std::string& config, std::vector<std::string> args,
+                 const std::map<std::string, std::optional<std::string>>& env = {}) const;
+
+  std::vector<RecorderRecord> records() const;
+  std::vector<RecorderRecord> runsOf(const std::string& role) const;
+  std::vector<std::string> roles() const;
+  std::vector<std::string> workTree() const { return listTree(work()); }
+
+ private:
+  TempDir root_;
+  std::map<std::string, std::optional<std::string>> baseEnv_;
+};
+
 /// `log` with the time text after "opened " and "closed " replaced by "<time>".
 std::string maskTimes(std::string log);
 

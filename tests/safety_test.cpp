@@ -19,8 +19,6 @@ using harness::listTree;
 using harness::localTime;
 using harness::mtimeOf;
 using harness::readFile;
-using harness::readRecords;
-using harness::RecorderRecord;
 using harness::report;
 using harness::setMtime;
 using harness::TempDir;
@@ -60,56 +58,23 @@ std::vector<std::pair<std::string, std::string>> snapshot(const std::string& dir
 // conversion may touch, a PATH directory `bin` with the recorder as every
 // program, and a record file. By default the unpacker extracts content.txt
 // and the packer makes the archive it is given (its third argument).
-class Safety : public ::testing::Test {
+class Safety : public ::testing::Test, public harness::Scene {
  protected:
+  Safety()
+      : harness::Scene({"xpk", "ypk", "yun", "xrun"}, {{"RECORDER_CREATE_xpk", "content.txt"},
+                                                       {"RECORDER_CREATE_yun", "content.txt"},
+                                                       {"RECORDER_CREATE_ypk", "@2"}}) {}
+
   void SetUp() override {
-    for (const char* name : {"xpk", "ypk", "yun", "xrun"}) harness::installRecorder(bin(), name);
-    std::filesystem::create_directories(work());
     writeFile(outside("keep.txt"), "precious\n");
     writeFile(outside("victim.diz"), "victim\n");
     writeFile(outside("sub/deep.txt"), "deep\n");
     writeFile(outside("inner.xpk"), "not yours");
   }
 
-  std::string root(const std::string& name = "") const {
-    return name.empty() ? root_.path() : root_ / name;
-  }
-  std::string bin() const { return root_ / "bin"; }
-  std::string work(const std::string& name = "") const {
-    return name.empty() ? root_ / "work" : root_ / ("work/" + name);
-  }
   std::string outside(const std::string& name = "") const {
-    return name.empty() ? root_ / "outside" : root_ / ("outside/" + name);
+    return root(name.empty() ? "outside" : "outside/" + name);
   }
-
-  ZelmResult run(const std::string& config, std::vector<std::string> args,
-                 const Env& env = {}) const {
-    ZelmRun run;
-    run.config = config;
-    run.args = std::move(args);
-    run.cwd = work();
-    run.env = {{"PATH", bin()},
-               {"RECORDER_LOG", root_ / "records"},
-               {"RECORDER_CREATE_xpk", "content.txt"},
-               {"RECORDER_CREATE_yun", "content.txt"},
-               {"RECORDER_CREATE_ypk", "@2"}};
-    for (const auto& [name, value] : env) run.env[name] = value;
-    return harness::runZelm(run);
-  }
-
-  std::vector<RecorderRecord> records() const { return readRecords(root_ / "records"); }
-
-  std::vector<RecorderRecord> runsOf(const std::string& role) const {
-    std::vector<RecorderRecord> out;
-    for (const auto& record : records()) {
-      if (record.role() == role) out.push_back(record);
-    }
-    return out;
-  }
-
-  Names workTree() const { return listTree(work()); }
-
-  TempDir root_;
 };
 
 // A work directory is always a new one.

@@ -49,9 +49,9 @@ TEST_F(Search, ADestinationInsideTheWalkedTreeIsNotWalkedItself) {
   std::filesystem::create_directories(tree + "/out");
   const ZelmResult result = run({"*.xpk", "/r", "/d:out"}, tree);
   ASSERT_EQ(result.exitCode, 0) << harness::describe(result);
-  EXPECT_EQ(listTree(tree), (std::vector<std::string>{"a/", "b/", "b/c/", "out/", "out/a/",
-                                                      "out/a/one.YPK", "out/b/", "out/b/c/",
-                                                      "out/b/c/two.YPK"}));
+  EXPECT_EQ(listTree(tree),
+            (std::vector<std::string>{"a/", "b/", "b/c/", "out/", "out/a/", "out/a/one.YPK",
+                                      "out/b/", "out/b/c/", "out/b/c/two.YPK"}));
   EXPECT_NE(result.out.find("Converted  :\t         2 files"), std::string::npos) << result.out;
 }
 
