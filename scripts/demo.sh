@@ -19,6 +19,14 @@ show_tree() {
   done)
 }
 
+show_catalogs() {
+  (cd "$1" && find . \( -iname 'files.bbs' -o -iname 'descript.ion' \) -print | LC_ALL=C sort |
+    while read -r catalog; do
+      echo "-- $catalog"
+      tr -d '\r' <"$catalog" | sed 's/^/  /'
+    done)
+}
+
 echo "== The collection in $demo"
 show_tree "$demo"
 
@@ -27,10 +35,7 @@ echo "== A description catalog for cdrom/, which has none: zelm '*.*' /r /md"
 (cd "$demo/cdrom" && "$zelm" '*.*' /r /md)
 echo
 echo "== The catalogs before the conversion"
-for catalog in $(cd "$demo" && find . -iname 'files.bbs' -o -iname 'descript.ion' | LC_ALL=C sort); do
-  echo "-- $catalog"
-  tr -d '\r' < "$demo/$catalog" | sed 's/^/  /'
-done
+show_catalogs "$demo"
 
 echo
 echo "== Conversion to ZIP: zelm '*.*' /r /d /d:$out"
@@ -40,7 +45,4 @@ echo "== The converted tree in $out"
 show_tree "$out"
 echo
 echo "== The catalogs, carried over to the new names"
-for catalog in $(cd "$out" && find . -iname 'files.bbs' -o -iname 'descript.ion' | LC_ALL=C sort); do
-  echo "-- $catalog"
-  tr -d '\r' < "$out/$catalog" | sed 's/^/  /'
-done
+show_catalogs "$out"
