@@ -65,9 +65,15 @@ TEST_F(WorkFiles, WorkDirectoryIsNeverShared) {
 
 TEST_F(WorkFiles, FindPatternRules) {
   const std::tuple<const char*, const char*, bool> rows[] = {
-      {"README", "*.*", true},    {"a.b.c", "*.*", true},   {"Foo.ZIP", "*.zip", true},
-      {"foo.zip", "Foo.zip", false}, {"foo.zip", "foo.zip", true}, {"abc", "a?c", true},
-      {"abc", "a?", false},       {"x.bak", "*.BAK", true}, {"file_id.diz", "FILE_ID.*", true},
+      {"README", "*.*", true},
+      {"a.b.c", "*.*", true},
+      {"Foo.ZIP", "*.zip", true},
+      {"foo.zip", "Foo.zip", false},
+      {"foo.zip", "foo.zip", true},
+      {"abc", "a?c", true},
+      {"abc", "a?", false},
+      {"x.bak", "*.BAK", true},
+      {"file_id.diz", "FILE_ID.*", true},
   };
   for (const auto& [name, pattern, expected] : rows) {
     EXPECT_EQ(findPatternMatch(name, pattern), expected) << name << " ~ " << pattern;

@@ -334,7 +334,8 @@ bool readFileTail(const std::string& path, size_t count, std::string& out) {
     out.resize(size_t(size - start));
     size_t filled = 0;
     while (filled < out.size()) {
-      const ssize_t got = ::pread(fd, out.data() + filled, out.size() - filled, start + off_t(filled));
+      const ssize_t got =
+          ::pread(fd, out.data() + filled, out.size() - filled, start + off_t(filled));
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) ok = false;
       if (got <= 0) break;

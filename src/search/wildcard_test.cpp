@@ -13,19 +13,32 @@ struct MatchRow {
 
 TEST(WildcardMatch, FollowsTheMatchingTable) {
   const MatchRow rows[] = {
-      {"FOO.ARJ", "*.ARJ", true},     {"foo.arj", "*.ARJ", true},
-      {"FOO.ZIP", "*.ARJ", false},    {"FOO.ARJX", "*.ARJ", false},
-      {"FOO", "*.ARJ", true},         {"FOO.A", "*.ARJ", true},
-      {"A.B.ARJ", "*.ARJ", false},    {"A.B.ARJ", "*.*", true},
-      {"FOO.ARJ", "*", false},        {"FOO", "*", true},
-      {"README", "*.", true},         {"FOO.ARJ", "*.", false},
-      {"AB.ARJ", "A???.ARJ", true},   {"ABCD.ARJ", "A???.ARJ", true},
-      {"ABCDE.ARJ", "A???.ARJ", false}, {"FOO.ARJ", "*O.ARJ", false},
-      {"AB", "ABC", true},            {"ABC", "AB", false},
-      {"X", "", false},               {"", "*.ARJ", true},
-      {"", "", true},                 {"PKZIP", "*.COM", true},
-      {".hidden.ARJ", "*.ARJ", false}, {".hidden.ARJ", "*.*", true},
-      {"my game.zip", "*.ZIP", true}, {"a?b.zip", "a?b.zip", true},
+      {"FOO.ARJ", "*.ARJ", true},
+      {"foo.arj", "*.ARJ", true},
+      {"FOO.ZIP", "*.ARJ", false},
+      {"FOO.ARJX", "*.ARJ", false},
+      {"FOO", "*.ARJ", true},
+      {"FOO.A", "*.ARJ", true},
+      {"A.B.ARJ", "*.ARJ", false},
+      {"A.B.ARJ", "*.*", true},
+      {"FOO.ARJ", "*", false},
+      {"FOO", "*", true},
+      {"README", "*.", true},
+      {"FOO.ARJ", "*.", false},
+      {"AB.ARJ", "A???.ARJ", true},
+      {"ABCD.ARJ", "A???.ARJ", true},
+      {"ABCDE.ARJ", "A???.ARJ", false},
+      {"FOO.ARJ", "*O.ARJ", false},
+      {"AB", "ABC", true},
+      {"ABC", "AB", false},
+      {"X", "", false},
+      {"", "*.ARJ", true},
+      {"", "", true},
+      {"PKZIP", "*.COM", true},
+      {".hidden.ARJ", "*.ARJ", false},
+      {".hidden.ARJ", "*.*", true},
+      {"my game.zip", "*.ZIP", true},
+      {"a?b.zip", "a?b.zip", true},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(wildcardMatch(row.name, row.mask), row.match)
@@ -40,9 +53,8 @@ TEST(WildcardMatch, QuestionMarkNeverTakesTheDot) {
 
 TEST(FileExtension, TakesTheLastDotOfTheLastComponent) {
   const std::pair<const char*, const char*> rows[] = {
-      {"A.B.ARJ", "ARJ"},    {"README", ""},     {"README.", ""},
-      {"C:\\X.Y\\FOO", ""},  {"x.y/foo", ""},    {"dir/pkg.tar.gz", "gz"},
-      {".profile", "profile"}, {"a\\b.zip", "zip"},
+      {"A.B.ARJ", "ARJ"}, {"README", ""},           {"README.", ""},         {"C:\\X.Y\\FOO", ""},
+      {"x.y/foo", ""},    {"dir/pkg.tar.gz", "gz"}, {".profile", "profile"}, {"a\\b.zip", "zip"},
   };
   for (const auto& [name, ext] : rows) EXPECT_EQ(fileExtension(name), ext) << name;
 }
