@@ -53,18 +53,18 @@ stage=$(mktemp -d "${TMPDIR:-/tmp}/corpus.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 trap 'exit 1' HUP INT TERM
 
-# gen SEED SIZE: SIZE bytes of text lines built from a fixed vocabulary.
+# gen START SIZE: SIZE bytes of text lines built from a fixed vocabulary.
 # Park-Miller generator in plain doubles (products stay below 2^53), so
 # every awk gives the same bytes.
 gen() {
-    awk -v seed="$1" -v size="$2" 'BEGIN {
+    awk -v start="$1" -v size="$2" 'BEGIN {
         n = split("the of and archive file data packer block table index " \
             "header member record value stream buffer offset length crc " \
             "window match literal symbol tree node level code bits byte " \
             "word line page disk track sector volume label comment date " \
             "time name path entry list count total size mode flag " \
             "0 1 2 3 4 5 6 7 8 9 10 16 32 64 128 256 512 1024", w, " ")
-        x = (seed * 7919 + 12345) % 2147483647
+        x = (start * 7919 + 12345) % 2147483647
         if (x == 0) x = 1
         out = ""
         len = 0

@@ -157,11 +157,11 @@ struct Member {
 };
 
 // Bytes that do not compress and hold every value.
-std::string noise(size_t size, unsigned seed) {
+std::string noise(size_t size, unsigned state) {
   std::string out;
   for (size_t i = 0; i < size; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    out += static_cast<char>(seed >> 23);
+    state = state * 1103515245u + 12345u;
+    out += static_cast<char>(state >> 23);
   }
   return out;
 }

@@ -20,10 +20,10 @@ namespace fs = std::filesystem;
 class ScopedTempDir {
  public:
   ScopedTempDir() {
-    std::random_device seed;
+    std::random_device entropy;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
       fs::path candidate =
-          fs::temp_directory_path() / ("zelm_config_test_" + std::to_string(seed()));
+          fs::temp_directory_path() / ("zelm_config_test_" + std::to_string(entropy()));
       std::error_code error;
       if (fs::create_directory(candidate, error)) path_ = fs::absolute(candidate);
     }
