@@ -5,9 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "platform/platform.h"
+#include "scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -15,25 +15,12 @@ namespace {
 
 class WorkFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() /
-           ("zelm-workfiles-" + std::to_string(std::random_device{}()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
   static void touch(const fs::path& p, const std::string& text = "x") {
     fs::create_directories(p.parent_path().empty() ? "." : p.parent_path());
     std::ofstream(p) << text;
   }
-  fs::path old_;
-  fs::path dir_;
+  ScratchDir scratch_{"workfiles"};
+  const fs::path dir_ = scratch_.path();
 };
 
 TEST(WorkDirName, CountsLikeAnOdometerAndWraps) {

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "config/settings.h"
 #include "describe/description.h"
+#include "scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -49,11 +49,6 @@ class Catalog : public ::testing::Test {
   void SetUp() override {
     settings = Settings{};
     lastKept = 0;
-    old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() /
-           ("zelm-catalog-" + std::to_string(std::random_device{}()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "src");
     fs::create_directories(dir_ / "dst");
     const fs::path script = dir_ / "unpack.sh";
@@ -70,12 +65,7 @@ class Catalog : public ::testing::Test {
     settings.descFiles = {"files.bbs"};
     fs::current_path(dir_ / "src");
   }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::permissions(dir_, fs::perms::owner_all);
-    fs::remove_all(dir_);
-    settings = Settings{};
-  }
+  void TearDown() override { settings = Settings{}; }
   static void write(const fs::path& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
   }
@@ -101,8 +91,8 @@ class Catalog : public ::testing::Test {
   std::string src(const std::string& name) const { return (dir_ / "src" / name).string(); }
   std::string dst(const std::string& name) const { return (dir_ / "dst" / name).string(); }
 
-  fs::path old_;
-  fs::path dir_;
+  ScratchDir scratch_{"catalog"};
+  const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(Catalog, FindCatalogTakesTheFirstWritableRegularFile) {

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "config/settings.h"
 #include "run/output.h"
+#include "scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -139,23 +139,14 @@ TEST(BoxChars, EveryBoxByteHasItsAsciiStandIn) {
 }
 
 // A scratch directory made current for the test.
-class ScratchDir : public ::testing::Test {
+class InScratchDir : public ::testing::Test {
  protected:
   void SetUp() override {
     settings = Settings{};
     lastKept = 0;
-    old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() /
-           ("zelm-describe-" + std::to_string(std::random_device{}()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
   }
   void TearDown() override {
     closeLog();
-    fs::current_path(old_);
-    fs::remove_all(dir_);
     settings = Settings{};
   }
   static void write(const fs::path& path, std::string_view bytes) {
@@ -174,11 +165,11 @@ class ScratchDir : public ::testing::Test {
     std::sort(out.begin(), out.end());
     return out;
   }
-  fs::path old_;
-  fs::path dir_;
+  ScratchDir scratch_{"describe"};
+  const fs::path dir_ = scratch_.path();
 };
 
-using FileIdDiz = ScratchDir;
+using FileIdDiz = InScratchDir;
 
 TEST_F(FileIdDiz, EachModeRebuildsTheLines) {
   const std::string frame(40, '\xCD');
@@ -258,10 +249,10 @@ TEST_F(FileIdDiz, WithoutTheFileNothingIsWritten) {
 
 // Extraction through a stand-in unpacker: it records its arguments and
 // copies everything beside the archive in "NAME.d/" into the work directory.
-class Extraction : public ScratchDir {
+class Extraction : public InScratchDir {
  protected:
   void SetUp() override {
-    ScratchDir::SetUp();
+    InScratchDir::SetUp();
     const fs::path script = dir_ / "unpack.sh";
     write(script,
           "#!/bin/sh\n"
