@@ -177,7 +177,6 @@ void catalogArchive(const std::string& name) {
     const int packer = detectPacker(entry);
     if (packer < 0) continue;
     if (const auto description = extractDescription(entry, packer)) {
-      out.flush();
       endOpenLine(catalog, out);
       out.write(entry + "\t" + *description + "\n");
     }

@@ -163,7 +163,9 @@ class TextReader {
   int pending_ = -1;
 };
 
-/// A text file being written: every LF goes out as CR LF. An existing
+/// A text file being written: every LF goes out as CR LF. Each write() goes
+/// to the file in one system call, unbuffered, so appenders sharing a file
+/// never tear each other's text and nothing waits in memory. An existing
 /// read-only file cannot be opened; a link of that name is replaced by a new
 /// file when truncating and refused when appending.
 class TextWriter {
@@ -176,13 +178,16 @@ class TextWriter {
 
   /// Opens or creates the file; false on failure.
   bool open(const std::string& path, Mode mode);
-  bool isOpen() const { return file_ != nullptr; }
-  void write(std::string_view text);
-  void flush();
-  void close();
+  bool isOpen() const { return fd_ >= 0; }
+  /// Writes `text` whole; false when the file is not open or the write
+  /// failed or fell short (a full disk).
+  bool write(std::string_view text);
+  /// Closes the file; false when it was not open or closing reported an
+  /// error (a write the system had deferred failed).
+  bool close();
 
  private:
-  std::FILE* file_ = nullptr;
+  int fd_ = -1;
 };
 
 }  // namespace platform

@@ -454,36 +454,26 @@ bool TextWriter::open(const std::string& path, Mode mode) {
   const bool truncate = mode == Mode::Truncate;
   if (!readyForWriting(path, truncate)) return false;
   const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND);
-  const int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0) return false;
-  file_ = ::fdopen(fd, truncate ? "wb" : "ab");
-  if (file_ == nullptr) {
-    ::close(fd);
-    return false;
+  fd_ = ::open(path.c_str(), flags, 0666);
+  return fd_ >= 0;
+}
+
+bool TextWriter::write(std::string_view text) {
+  if (fd_ < 0) return false;
+  std::string converted;
+  converted.reserve(text.size() + text.size() / 16 + 2);
+  for (char c : text) {
+    if (c == '\n') converted += '\r';
+    converted += c;
   }
-  return true;
+  return writeAll(fd_, converted.data(), converted.size());
 }
 
-void TextWriter::write(std::string_view text) {
-  if (file_ == nullptr) return;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t lf = text.find('\n', start);
-    const size_t end = lf == std::string_view::npos ? text.size() : lf;
-    std::fwrite(text.data() + start, 1, end - start, file_);
-    if (lf == std::string_view::npos) break;
-    std::fwrite("\r\n", 1, 2, file_);
-    start = lf + 1;
-  }
-}
-
-void TextWriter::flush() {
-  if (file_ != nullptr) std::fflush(file_);
-}
-
-void TextWriter::close() {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
+bool TextWriter::close() {
+  if (fd_ < 0) return false;
+  const bool ok = ::close(fd_) == 0;
+  fd_ = -1;
+  return ok;
 }
 
 }  // namespace platform

@@ -28,7 +28,6 @@ void writeConsole(std::string_view text) {
 
 void fatalStop(std::string_view message) {
   writeConsole(std::string(message) + "\n");
-  logFile.flush();
   std::_Exit(1);
 }
 
