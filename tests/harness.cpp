@@ -329,15 +329,19 @@ std::string maskTimes(std::string log) {
 
 std::string report(unsigned converted, unsigned errors, unsigned skipped, uint64_t before,
                    uint64_t after) {
+  const uint64_t largest = std::max<uint64_t>({converted, errors, skipped, before, after});
+  const int width = std::max<int>(10, int(std::to_string(largest).size()));
   char text[512];
   std::snprintf(text, sizeof text,
                 "------------ Report ------------\n"
-                "Converted  :\t%10u files\n"
-                "Error      :\t%10u files\n"
-                "Skipped    :\t%10u files\n"
-                "Size before:\t%10u bytes\n"
-                "Size after :\t%10u bytes\n\n",
-                converted, errors, skipped, unsigned(uint32_t(before)), unsigned(uint32_t(after)));
+                "Converted  :\t%*u files\n"
+                "Error      :\t%*u files\n"
+                "Skipped    :\t%*u files\n"
+                "Size before:\t%*llu bytes\n"
+                "Size after :\t%*llu bytes\n\n",
+                width, converted, width, errors, width, skipped, width,
+                static_cast<unsigned long long>(before), width,
+                static_cast<unsigned long long>(after));
   return text;
 }
 

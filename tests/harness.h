@@ -107,8 +107,8 @@ std::vector<RecorderRecord> readRecords(const std::string& path);
 /// `text` with each LF written as CR LF, as zelm writes its text files.
 std::string crlf(std::string_view text);
 
-/// The report block zelm prints for these counters (sizes taken modulo 2^32,
-/// as the program keeps them).
+/// The report block zelm prints for these counters: ten places per figure, or
+/// as many as the longest figure needs.
 std::string report(unsigned converted, unsigned errors, unsigned skipped, uint64_t before,
                    uint64_t after);
 

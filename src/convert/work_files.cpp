@@ -13,19 +13,23 @@ bool hasWildcard(const std::string& pattern) {
   return pattern.find_first_of("*?") != std::string::npos;
 }
 
+// "*" is any run of characters, "?" any one character, other bytes match
+// themselves with a-z as A-Z. A "*" or "?" in the name is an ordinary byte,
+// so a star of the pattern is tried before a literal match; on a mismatch the
+// last star takes one more character and the match goes on from there.
 bool globMatch(std::string_view name, std::string_view pattern) {
   size_t n = 0;
   size_t p = 0;
   size_t starP = std::string_view::npos;
   size_t starN = 0;
   while (n < name.size()) {
-    if (p < pattern.size() &&
-        (pattern[p] == '?' || upperAscii(pattern[p]) == upperAscii(name[n]))) {
-      ++n;
-      ++p;
-    } else if (p < pattern.size() && pattern[p] == '*') {
+    if (p < pattern.size() && pattern[p] == '*') {
       starP = p++;
       starN = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || upperAscii(pattern[p]) == upperAscii(name[n]))) {
+      ++n;
+      ++p;
     } else if (starP != std::string_view::npos) {
       p = starP + 1;
       n = ++starN;
@@ -68,13 +72,9 @@ std::string createWorkDirectory() {
 
 bool findPatternMatch(const std::string& name, const std::string& pattern) {
   if (!hasWildcard(pattern)) return name == pattern;
-  if (globMatch(name, pattern)) return true;
-  // "*.*" and "NAME.*" also fit names without a dot.
-  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
-      name.find('.') == std::string::npos) {
-    return globMatch(name, std::string_view(pattern).substr(0, pattern.size() - 2));
-  }
-  return false;
+  // "*.*" is every name, with or without a dot; "NAME.*" needs the dot.
+  if (pattern == "*.*") return true;
+  return globMatch(name, pattern);
 }
 
 std::vector<std::string> findMatching(const std::string& pattern) {
@@ -134,9 +134,9 @@ void copyFileIn(const std::string& path) {
 
 int fileExists(const std::string& name) { return platform::fileStatus(name, false) ? 1 : 0; }
 
-uint32_t fileSize(const std::string& name) {
+uint64_t fileSize(const std::string& name) {
   const auto status = platform::fileStatus(name, true);
-  return status ? uint32_t(status->size) : 0;
+  return status ? status->size : 0;
 }
 
 void removeFile(const std::string& name) {

@@ -154,12 +154,17 @@ class TextReader {
   /// comes first. False at the end of the file.
   bool readPiece(std::string& piece, size_t maxBytes = 79);
 
+  /// True when reading failed (not merely ended) since the file was opened:
+  /// what was read is then not the whole file.
+  bool failed() const { return failed_; }
+
   void close();
 
  private:
   int nextByte();
   std::FILE* file_ = nullptr;
   bool ended_ = false;
+  bool failed_ = false;
   int pending_ = -1;
 };
 
@@ -167,10 +172,12 @@ class TextReader {
 /// to the file in one system call, unbuffered, so appenders sharing a file
 /// never tear each other's text and nothing waits in memory. An existing
 /// read-only file cannot be opened; a link of that name is replaced by a new
-/// file when truncating and refused when appending.
+/// file when truncating and refused when appending. CreateNew makes a new
+/// file and fails when anything of that name exists, a link included, so the
+/// file is the caller's alone.
 class TextWriter {
  public:
-  enum class Mode { Truncate, Append };
+  enum class Mode { Truncate, Append, CreateNew };
   TextWriter() = default;
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
@@ -182,12 +189,38 @@ class TextWriter {
   /// Writes `text` whole; false when the file is not open or the write
   /// failed or fell short (a full disk).
   bool write(std::string_view text);
+  /// The open file's size in bytes; -1 when it is not open or unknown.
+  int64_t size() const;
+  /// Cuts the open file back to `size` bytes (to undo a write that failed
+  /// part-way); false on failure.
+  bool truncate(int64_t size);
   /// Closes the file; false when it was not open or closing reported an
   /// error (a write the system had deferred failed).
   bool close();
 
  private:
   int fd_ = -1;
+};
+
+/// An exclusive lock on a directory, held until unlock() or destruction. It
+/// leaves nothing behind on disk and is advisory: it keeps out only those who
+/// take it too. Held locks end with the process, however it ends.
+class DirectoryLock {
+ public:
+  DirectoryLock() = default;
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+  ~DirectoryLock();
+
+  /// Takes the lock on `dir`, waiting while another process holds it. False
+  /// when it cannot be taken (a file system without locks, or a directory
+  /// that cannot be opened); nothing is held then.
+  bool lock(const std::string& dir);
+  bool isHeld() const { return handle_ >= 0; }
+  void unlock();
+
+ private:
+  int handle_ = -1;
 };
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -405,6 +406,7 @@ bool TextReader::open(const std::string& path, bool followLinks) {
     return false;
   }
   ended_ = false;
+  failed_ = false;
   pending_ = -1;
   return true;
 }
@@ -416,10 +418,12 @@ int TextReader::nextByte() {
   if (c < 0) c = std::getc(file_);
   if (c == EOF || c == 0x1A) {
     ended_ = true;
+    if (std::ferror(file_)) failed_ = true;
     return EOF;
   }
   if (c != '\r') return c;
   const int next = std::getc(file_);
+  if (next == EOF && std::ferror(file_)) failed_ = true;
   if (next == '\n') return '\n';
   if (next == EOF || next == 0x1A) {
     ended_ = true;
@@ -444,6 +448,7 @@ void TextReader::close() {
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
   ended_ = false;
+  failed_ = false;
   pending_ = -1;
 }
 
@@ -451,9 +456,15 @@ TextWriter::~TextWriter() { close(); }
 
 bool TextWriter::open(const std::string& path, Mode mode) {
   close();
-  const bool truncate = mode == Mode::Truncate;
-  if (!readyForWriting(path, truncate)) return false;
-  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND);
+  int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  if (mode == Mode::CreateNew) {
+    // O_EXCL refuses every existing name, a dangling link included.
+    flags |= O_EXCL;
+  } else {
+    const bool truncate = mode == Mode::Truncate;
+    if (!readyForWriting(path, truncate)) return false;
+    flags |= truncate ? O_TRUNC : O_APPEND;
+  }
   fd_ = ::open(path.c_str(), flags, 0666);
   return fd_ >= 0;
 }
@@ -469,11 +480,49 @@ bool TextWriter::write(std::string_view text) {
   return writeAll(fd_, converted.data(), converted.size());
 }
 
+int64_t TextWriter::size() const {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool TextWriter::truncate(int64_t size) {
+  if (fd_ < 0 || size < 0) return false;
+  while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
 bool TextWriter::close() {
   if (fd_ < 0) return false;
   const bool ok = ::close(fd_) == 0;
   fd_ = -1;
   return ok;
+}
+
+DirectoryLock::~DirectoryLock() { unlock(); }
+
+bool DirectoryLock::lock(const std::string& dir) {
+  unlock();
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // flock on the directory itself: no lock file to leave behind or to race
+  // over, and the lock goes with the process however it ends.
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      ::close(fd);
+      return false;
+    }
+  }
+  handle_ = fd;
+  return true;
+}
+
+void DirectoryLock::unlock() {
+  if (handle_ < 0) return;
+  ::close(handle_);
+  handle_ = -1;
 }
 
 }  // namespace platform

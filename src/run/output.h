@@ -5,14 +5,15 @@
 #include <string>
 #include <string_view>
 
-/// The run's counters; sums wrap modulo 2^32.
+/// The run's counters. Sizes are 64-bit, so a run over many CD-ROMs' worth
+/// of archives still adds up.
 struct RunStats {
   uint32_t converted = 0;
   uint32_t errors = 0;
   uint32_t skipped = 0;
-  uint32_t sizeBefore = 0;
-  uint32_t sizeAfter = 0;
-  uint32_t currentSize = 0;  // listed size of the archive being converted
+  uint64_t sizeBefore = 0;
+  uint64_t sizeAfter = 0;
+  uint64_t currentSize = 0;  // listed size of the archive being converted
 };
 
 extern RunStats runStats;
@@ -45,5 +46,6 @@ void logFooter();
 /// description-making mode.
 void printReport();
 
-/// The report block for the given counters.
+/// The report block for the given counters: every figure right-aligned in
+/// ten places, or all of them in as many as the longest one needs.
 std::string reportBlock(const RunStats& stats);

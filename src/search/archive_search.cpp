@@ -57,7 +57,7 @@ void handleFile(const platform::DirEntry& entry, const std::string& mask) {
     catalogArchive(entry.name);
     return;
   }
-  runStats.currentSize = uint32_t(entry.size);
+  runStats.currentSize = entry.size;
   if (convertArchive(entry.name, packer)) removeSourceIfUnchanged(entry.name, entry.lastWrite);
 }
 
