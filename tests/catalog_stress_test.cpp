@@ -197,6 +197,9 @@ TEST(FullDisk, ACatalogRewriteThatDoesNotFitLeavesTheCatalogWhole) {
   ASSERT_EQ(result.exitCode, 0) << describe(result);
   EXPECT_EQ(readFile(scene.work("files.bbs")), catalog);
   EXPECT_EQ(scene.workTree(), (Names{"a.YPK", "files.bbs", "filler"}));
+  ASSERT_TRUE(result.log);
+  EXPECT_NE(result.log->find("Catalog not updated: files.bbs\r\n"), std::string::npos)
+      << *result.log;
 }
 
 TEST(FullDisk, AFileIdDizThatCannotBeTreatedIsPackedAsUnpacked) {

@@ -10,6 +10,7 @@
 #include "describe/description.h"
 #include "describe/temporary_file.h"
 #include "platform/platform.h"
+#include "run/output.h"
 
 namespace {
 
@@ -130,10 +131,15 @@ bool openCatalog(const std::string& catalog) {
   return out.open(catalog, platform::TextWriter::Mode::Append);
 }
 
+// A catalog left behind its archives is worth a word: nothing else shows it.
+void reportNotUpdated(const std::string& catalog) {
+  logMessage("Catalog not updated: %s\n", catalog);
+}
+
 void appendCatalogLine(const std::string& line) {
   const std::string catalog = chosenCatalog();
   const CatalogLock lock(catalogDirectory(catalog));
-  appendToCatalog(catalog, line);
+  if (appendToCatalog(catalog, line) == Append::Failed) reportNotUpdated(catalog);
 }
 
 enum class LineMove { Moved, NotFound, Failed };
@@ -255,4 +261,5 @@ void updateCatalog(int enabled, const std::string& oldPath, const std::string& n
     move = carryLine(*catalog, newParts.directory, oldParts.name, newParts.name);
   }
   if (move == LineMove::NotFound) catalogArchive(newParts.name);
+  if (move == LineMove::Failed) reportNotUpdated(*catalog);
 }

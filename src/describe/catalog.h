@@ -20,7 +20,8 @@ std::optional<std::string> findCatalog();
 /// name, never a pattern) when its description can be extracted; creates the
 /// catalog under the first name of settings.descFiles when none exists, and
 /// does nothing without one. The catalog's directory is locked while the line
-/// is added; a write that fails leaves no part of the line behind.
+/// is added; a write that fails leaves no part of the line behind (and is
+/// logged as "Catalog not updated:").
 void catalogArchive(const std::string& name);
 
 /// Carries the catalog line of the archive `oldPath` over to `newPath` (both
@@ -30,6 +31,6 @@ void catalogArchive(const std::string& name);
 /// the current directory. Does nothing when `enabled` is 0, and carries no
 /// line for a name holding a control byte. The catalog's directory is locked
 /// while it changes; the rename goes through a temporary of this run's own,
-/// and when any step fails the catalog stays as it was and nothing else is
-/// written for the archive.
+/// and when any step fails the catalog stays as it was, nothing else is
+/// written for the archive and the log says "Catalog not updated:".
 void updateCatalog(int enabled, const std::string& oldPath, const std::string& newPath);

@@ -216,11 +216,11 @@ class DirectoryLock {
   /// when it cannot be taken (a file system without locks, or a directory
   /// that cannot be opened); nothing is held then.
   bool lock(const std::string& dir);
-  bool isHeld() const { return handle_ >= 0; }
+  bool isHeld() const { return handle_ != -1; }
   void unlock();
 
  private:
-  int handle_ = -1;
+  std::intptr_t handle_ = -1;
 };
 
 }  // namespace platform

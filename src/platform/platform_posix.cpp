@@ -520,8 +520,8 @@ bool DirectoryLock::lock(const std::string& dir) {
 }
 
 void DirectoryLock::unlock() {
-  if (handle_ < 0) return;
-  ::close(handle_);
+  if (handle_ == -1) return;
+  ::close(static_cast<int>(handle_));
   handle_ = -1;
 }
 
