@@ -158,7 +158,10 @@ LineMove renameLines(const std::string& catalog, const std::string& oldName,
   platform::TextWriter out;
   const std::string temporary =
       takesNewFiles(directory) ? createTemporary(out, temporaryName(catalog)) : "";
-  if (temporary.empty()) return LineMove::Failed;
+  if (temporary.empty()) {
+    reportNotUpdated(catalog);
+    return LineMove::Failed;
+  }
   bool found = false;
   bool written = true;
   std::string piece;
@@ -174,6 +177,7 @@ LineMove renameLines(const std::string& catalog, const std::string& oldName,
     return found ? LineMove::Moved : LineMove::NotFound;
   }
   platform::deleteFile(temporary);
+  reportNotUpdated(catalog);
   return LineMove::Failed;
 }
 
@@ -211,6 +215,7 @@ LineMove carryLine(const std::string& catalog, const std::string& newDirectory,
     case Append::Failed:
       break;
   }
+  reportNotUpdated(destination);
   return LineMove::Failed;
 }
 
@@ -261,5 +266,4 @@ void updateCatalog(int enabled, const std::string& oldPath, const std::string& n
     move = carryLine(*catalog, newParts.directory, oldParts.name, newParts.name);
   }
   if (move == LineMove::NotFound) catalogArchive(newParts.name);
-  if (move == LineMove::Failed) reportNotUpdated(*catalog);
 }
