@@ -1,5 +1,5 @@
-// Black-box tests of odd names and members: names holding "\", TABs or
-// wildcards, Del patterns, and every member beside file_id.diz.
+// Black-box tests of odd members: names holding wildcards, Del patterns,
+// and every member beside file_id.diz.
 #include <gtest/gtest.h>
 
 #include "harness.h"
@@ -14,7 +14,7 @@ using Names = std::vector<std::string>;
 // XPK archives ("XPK" at offset 0) are unpacked by `xpk x`; YPK, the
 // target, is packed by `ypk a`. Detection by signature, so any name counts.
 const std::string kConfig =
-    "DefaultPacker YPK\nDetect ID\nLog Yes\nDescfiles files.bbs\n"
+    "DefaultPacker YPK\nDetect ID\nLog Yes\n"
     "ID 00 58504B\nExt XPK\nUnpack xpk x\nID 00 59504B\nExt YPK\nPack ypk a\n";
 
 class Scene : public harness::Scene {
@@ -30,28 +30,6 @@ class Scene : public harness::Scene {
                              : Names{"<" + std::to_string(packs.size()) + " packs>"};
   }
 };
-
-TEST(OddNames, ABackslashNameKeepsToItsOwnCatalogLine) {
-  Scene scene;
-  writeFile(scene.work("a\\b.xpk"), "XPK archive");
-  writeFile(scene.work("b.xpk"), "XPK archive");
-  writeFile(scene.work("files.bbs"), "b.xpk\tOther\r\na\\b.xpk\tMine\r\n");
-  const ZelmResult result = scene.run(kConfig, {"a?b.xpk", "/d"});
-  ASSERT_EQ(result.exitCode, 0) << describe(result);
-  EXPECT_EQ(readFile(scene.work("files.bbs")), "b.xpk\tOther\r\na\\b.YPK\tMine\r\n");
-  EXPECT_EQ(scene.workTree(), (Names{"a\\b.YPK", "b.xpk", "files.bbs"}));
-}
-
-TEST(OddNames, ASourceNameWithATabTakesNoLine) {
-  Scene scene;
-  // "b.xpk<TAB>x" fits the line "b.xpk<TAB>x rated" byte for byte.
-  writeFile(scene.work("b.xpk\tx"), "XPK archive");
-  writeFile(scene.work("files.bbs"), "b.xpk\tx rated\r\n");
-  const ZelmResult result = scene.run(kConfig, {"b.xpk\tx", "/d"});
-  ASSERT_EQ(result.exitCode, 0) << describe(result);
-  EXPECT_EQ(readFile(scene.work("files.bbs")), "b.xpk\tx rated\r\n");
-  EXPECT_EQ(scene.workTree(), (Names{"b.YPK", "files.bbs"}));
-}
 
 TEST(OddNames, DelPatternsTakeOnlyWhatTheyName) {
   Scene scene;

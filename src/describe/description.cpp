@@ -273,7 +273,7 @@ void filterFileIdDiz(int mode) {
   const auto original = findDescriptionFile(kFileIdDiz);
   if (!original) return;
   // The temporary never takes a member's name, and the file is replaced only
-  // when every byte of the treated text reached the disk.
+  // when every byte of the treated text was written.
   platform::TextWriter writer;
   const std::string temporary = createTemporary(writer, std::string(kFileIdTmp));
   if (temporary.empty()) return;
