@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 
-.PHONY: all configure build test demo deps clean bench install deb
+.PHONY: all configure build test demo deps clean bench program install deb
 
 all: build
 
@@ -24,14 +24,17 @@ demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target zelm
 	@bash scripts/demo.sh $(BUILD)
 
-# PREFIX/lib/zelm/zelm and its zelm.cfg, PREFIX/bin/zelm, the manual page.
-install: configure
+# Installing needs no packers: only the program is built first.
+program:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target zelm
+
+# PREFIX/lib/zelm/zelm and its zelm.cfg, PREFIX/bin/zelm, the manual page.
+install: program
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # A Debian package in $(BUILD): the configuration is /etc/zelm/zelm.cfg.
-deb: configure
-	cmake --build $(BUILD) -j $(JOBS) --target zelm
+deb: program
 	cd $(BUILD) && cpack -G DEB
 
 bench: build

@@ -47,7 +47,7 @@ step() {  # step LABEL COMMAND...: runs and times one step, stops at a failure
     exit 1
   fi
   end=$(date +%s)
-  report+=("$(printf '%-48s %4d s' "$label" $((end - start)))")
+  report+=("$(printf '%-54s %4d s' "$label" $((end - start)))")
 }
 
 # Runs a shell command inside the machine at $1 (as root), with /proc, /dev
@@ -57,6 +57,8 @@ in_machine() {
   local root=$1
   shift
   cp -L /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
+  # sudo looks the host's own name up.
+  grep -qs " $(hostname)\$" "$root/etc/hosts" || echo "127.0.1.1 $(hostname)" >>"$root/etc/hosts"
   unshare --mount --propagation private --pid --fork -- sh -c '
     root=$1; shift
     mount -t proc proc "$root/proc"
