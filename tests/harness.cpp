@@ -145,8 +145,15 @@ ZelmResult runZelm(const ZelmRun& run) {
     failed.err = why;
     return failed;
   }
-  ZelmResult result = runBinary(binDir + "/zelm", run.args, run.cwd.empty() ? binDir : run.cwd,
-                                run.env, run.timeoutSeconds);
+  std::string program = binDir + "/zelm";
+  std::vector<std::string> args = run.args;
+  if (!run.wrapper.empty()) {
+    args.insert(args.begin(), program);
+    args.insert(args.begin(), run.wrapper.begin() + 1, run.wrapper.end());
+    program = run.wrapper.front();
+  }
+  ZelmResult result =
+      runBinary(program, args, run.cwd.empty() ? binDir : run.cwd, run.env, run.timeoutSeconds);
   result.binDir = binDir;
   if (exists(binDir + "/zelm.log")) result.log = readFile(binDir + "/zelm.log");
   return result;

@@ -43,6 +43,9 @@ struct ZelmRun {
   std::string binDir;
   /// The run is killed (and timedOut set) when it lasts longer.
   int timeoutSeconds = 20;
+  /// A program and its first arguments that run the binary (a privilege
+  /// dropper); empty: the binary runs directly.
+  std::vector<std::string> wrapper;
 };
 
 struct ZelmResult {

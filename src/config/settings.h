@@ -47,6 +47,13 @@ struct Settings {
   std::vector<std::string> descFiles;
   std::vector<std::string> fileOrder;
   std::string logPath;
+
+  // For installs, scripts and read-only collections. Without these keys the
+  // work directories lie beside the archives, the log beside the executable,
+  // and a complete run exits with 0.
+  int errorExit = 0;                   // ErrorExit Yes: exit code 2 when an archive failed
+  std::optional<std::string> workDir;  // WorkDir: work directories are made below it
+  std::optional<std::string> logFile;  // LogFile: the log's path, relative to the start
 };
 
 /// The run's settings: filled at start-up, read-only afterwards.

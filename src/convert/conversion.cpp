@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "convert/external_program.h"
 #include "convert/work_files.h"
+#include "convert/work_place.h"
 #include "describe/catalog.h"
 #include "describe/description.h"
 #include "platform/platform.h"
@@ -36,17 +37,19 @@ ConversionNames buildNames(const std::string& sourceName) {
   const size_t dot = sourceName.rfind('.');
   const std::string baseName = sourceName.substr(0, dot);
   const bool baseHasBlank = hasBlank(baseName);
-  names.sourceFromWork = std::string("..") + platform::kSeparator + sourceName;
-  names.sourceReference = baseHasBlank ? quoted(names.sourceFromWork) : names.sourceFromWork;
+  const std::string archiveDir = archiveDirFromWork();
+  names.sourceFromWork = archiveFromWork(sourceName);
+  const bool quoteSource = baseHasBlank || hasBlank(archiveDir);
+  names.sourceReference = quoteSource ? quoted(names.sourceFromWork) : names.sourceFromWork;
 
-  std::string targetDir = "..";
+  std::string targetDir = archiveDir;
   if (settings.destinationDir) {
     targetDir = *settings.destinationDir;
     if (!relativeDir.empty()) targetDir += platform::kSeparator + relativeDir;
   }
   const PackerDef& target = settings.packers[size_t(settings.targetPacker)];
   names.targetName = targetDir + platform::kSeparator + baseName + "." + target.ext.value_or("");
-  const bool quote = baseHasBlank || (settings.destinationDir && hasBlank(targetDir));
+  const bool quote = baseHasBlank || hasBlank(targetDir);
   names.targetReference = quote ? quoted(names.targetName) : names.targetName;
   return names;
 }
@@ -146,9 +149,9 @@ int convertArchive(const std::string& sourceName, int sourcePacker) {
     sourceTime = when;
   }
 
-  const std::string workDir = createWorkDirectory();
-  if (workDir.empty() || !platform::changeDirectory(workDir)) {
-    if (!workDir.empty()) platform::removeDirectory(workDir);
+  WorkPlace workPlace;
+  if (!enterWorkPlace(workPlace)) {
+    logMessage("Convert error:       %s\n", names.sourceFullPath);
     stopIf(true, "Can't make directory.");
     ++runStats.errors;
     return 0;
@@ -157,8 +160,7 @@ int convertArchive(const std::string& sourceName, int sourcePacker) {
   if (settings.skipExisting && fileExists(names.targetName)) {
     ++runStats.skipped;
     logMessage("Archive skipped:     %s\n", names.sourceFullPath);
-    platform::changeDirectory("..");
-    removeTree(workDir);
+    leaveWorkPlace(workPlace);
     return 0;
   }
 
@@ -173,8 +175,7 @@ int convertArchive(const std::string& sourceName, int sourcePacker) {
   int verdict = 0;
   failed = finishConversion(failed, names, sourceTime, verdict);
 
-  platform::changeDirectory("..");
-  removeTree(workDir);
+  leaveWorkPlace(workPlace);
   if (!failed) updateCatalog(settings.updateDescription, names.sourceFullPath, targetFullPath);
   return settings.keepSource ? 0 : verdict;
 }

@@ -60,12 +60,13 @@ std::string nextWorkDirName() {
   return std::string("$TMP$.") + digits;
 }
 
-std::string createWorkDirectory() {
+std::string createWorkDirectory(const std::string& parent) {
   // A name that exists already may hold a stranger's files or another run's
   // work: never share it, take the next one.
+  const std::string prefix = parent.empty() ? "" : parent + platform::kSeparator;
   for (int tries = 0; tries < 1000; ++tries) {
-    std::string name = nextWorkDirName();
-    if (platform::makeDirectory(name)) return name;
+    std::string path = prefix + nextWorkDirName();
+    if (platform::makeDirectory(path)) return path;
   }
   return {};
 }
@@ -139,8 +140,8 @@ uint64_t fileSize(const std::string& name) {
   return status ? status->size : 0;
 }
 
-void removeFile(const std::string& name) {
-  if (platform::deleteFile(name)) return;
+bool removeFile(const std::string& name) {
+  if (platform::deleteFile(name)) return true;
   platform::setNormalAttributes(name);
-  platform::deleteFile(name);
+  return platform::deleteFile(name);
 }

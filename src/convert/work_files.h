@@ -9,10 +9,11 @@
 /// "$TMP$.999", "$TMP$.000", ...
 std::string nextWorkDirName();
 
-/// Creates a new work directory in the current directory, taking names from
-/// the sequence until one can be created, for at most 1000 tries. Returns its
-/// name, or "" when none could be created.
-std::string createWorkDirectory();
+/// Creates a new work directory in `parent` (the current directory when
+/// empty), taking names from the sequence until one can be created, for at
+/// most 1000 tries. Returns its path (its bare name when `parent` is empty),
+/// or "" when none could be created.
+std::string createWorkDirectory(const std::string& parent = "");
 
 /// Names in the current directory that fit a find-first pattern: without "*"
 /// or "?" the one entry of exactly that name; with them, a case-insensitive
@@ -43,5 +44,5 @@ int fileExists(const std::string& name);
 uint64_t fileSize(const std::string& name);
 
 /// Deletes a file; when that fails, clears its read-only state and tries once
-/// more.
-void removeFile(const std::string& name);
+/// more. True when the file is gone.
+bool removeFile(const std::string& name);

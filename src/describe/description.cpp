@@ -10,6 +10,7 @@
 #include "convert/work_files.h"
 #include "describe/temporary_file.h"
 #include "describe/utf8_text.h"
+#include "convert/work_place.h"
 #include "platform/platform.h"
 #include "run/output.h"
 
@@ -305,16 +306,11 @@ std::optional<std::string> extractDescription(const std::string& archiveName, in
     return std::nullopt;
   }
 
-  const std::string workDir = createWorkDirectory();
-  if (workDir.empty()) return std::nullopt;
-  if (!platform::changeDirectory(workDir)) {
-    removeTree(workDir);
-    return std::nullopt;
-  }
-  const std::string reference = std::string("..") + platform::kSeparator + archiveName;
+  const std::string reference = archiveFromWork(archiveName);
+  WorkPlace workPlace;
+  if (!enterWorkPlace(workPlace)) return std::nullopt;
   std::string text = readFirstDescriptionFile(*program, unpack.args, reference);
-  platform::changeDirectory("..");
-  removeTree(workDir);
+  leaveWorkPlace(workPlace);
 
   if (text.empty()) return std::nullopt;
   return text;

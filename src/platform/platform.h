@@ -223,4 +223,17 @@ class DirectoryLock {
   std::intptr_t handle_ = -1;
 };
 
+// --- Places a run writes to, checked at start-up ---
+
+/// Creates `path` and its missing parents as ordinary directories (as a
+/// user's own mkdir -p would). True when `path` is a directory afterwards, a
+/// link to one included; false when it, or a parent, cannot be made or is
+/// something else.
+bool makeDirectoryPath(const std::string& path);
+
+/// True when new entries can be made in the directory `path`: it is not
+/// read-only (the owner-write permission bit is set, whoever runs the
+/// program) and a probe directory can be created and removed there.
+bool canCreateEntriesIn(const std::string& path);
+
 }  // namespace platform

@@ -525,4 +525,25 @@ void DirectoryLock::unlock() {
   handle_ = -1;
 }
 
+bool makeDirectoryPath(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    ::mkdir(path.substr(0, slash).c_str(), 0777);
+  }
+  ::mkdir(path.c_str(), 0777);
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool canCreateEntriesIn(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || isReadOnly(st)) return false;
+  // Permission bits do not tell a read-only mount or another owner's
+  // directory: only trying does.
+  std::string probe = path + "/.zelm-probe-XXXXXX";
+  if (::mkdtemp(probe.data()) == nullptr) return false;
+  ::rmdir(probe.c_str());
+  return true;
+}
+
 }  // namespace platform

@@ -137,6 +137,29 @@ TEST_F(PlatformPosix, SharedDirectoryFollowsTheUmask) {
   EXPECT_FALSE(platform::makeSharedDirectory(path("shared")));
 }
 
+TEST_F(PlatformPosix, MakeDirectoryPathMakesEveryMissingParent) {
+  EXPECT_TRUE(platform::makeDirectoryPath(path("a/b/c")));
+  EXPECT_TRUE(std::filesystem::is_directory(path("a/b/c")));
+  EXPECT_TRUE(platform::makeDirectoryPath(path("a/b")));
+  std::filesystem::create_directory_symlink(path("a"), path("link"));
+  EXPECT_TRUE(platform::makeDirectoryPath(path("link")));
+  write("file", "");
+  EXPECT_FALSE(platform::makeDirectoryPath(path("file")));
+  EXPECT_FALSE(platform::makeDirectoryPath(path("file/below")));
+}
+
+TEST_F(PlatformPosix, CanCreateEntriesInJudgesTheOwnerBitThenTries) {
+  ASSERT_EQ(::mkdir(path("open").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(path("locked").c_str(), 0555), 0);
+  write("file", "");
+  EXPECT_TRUE(platform::canCreateEntriesIn(path("open")));
+  EXPECT_TRUE(std::filesystem::is_empty(path("open"))) << "the probe stays behind";
+  EXPECT_FALSE(platform::canCreateEntriesIn(path("locked")));
+  EXPECT_FALSE(platform::canCreateEntriesIn(path("file")));
+  EXPECT_FALSE(platform::canCreateEntriesIn(path("missing")));
+  ::chmod(path("locked").c_str(), 0755);
+}
+
 TEST_F(PlatformPosix, DeleteFileRemovesTheLinkNotItsTarget) {
   write("target", "keep");
   ASSERT_EQ(::symlink("target", path("link").c_str()), 0);

@@ -8,6 +8,7 @@
 #include "convert/external_program.h"
 #include "platform/platform.h"
 #include "run/output.h"
+#include "run/run_places.h"
 #include "search/archive_search.h"
 #include "search/wildcard.h"
 
@@ -67,6 +68,9 @@ void scanListFile(const std::string& entry) {
   list.close();
 }
 
+// A script can tell a run with failed archives from a good one when asked.
+int exitCode() { return settings.errorExit && runStats.errors > 0 ? 2 : 0; }
+
 }  // namespace
 
 int runDriver(int argc, const char* const* argv) {
@@ -75,9 +79,11 @@ int runDriver(int argc, const char* const* argv) {
   parseCommandLine(argc, argv);
   checkStartUp(configRead);
   locateTargetPrograms();
+  prepareDestination();
+  prepareWorkDir();
 
   const std::string startDirectory = platform::currentDirectory();
-  if (settings.logEnabled) openLog(settings.logPath);
+  openRunLog();
   logHeader();
 
   for (const std::string& input : settings.inputNames) {
@@ -90,5 +96,5 @@ int runDriver(int argc, const char* const* argv) {
   logFooter();
   printReport();
   closeLog();
-  return 0;
+  return exitCode();
 }

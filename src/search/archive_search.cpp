@@ -86,5 +86,7 @@ void removeSourceIfUnchanged(const std::string& name, int64_t lastWrite) {
   const auto status = platform::fileStatus(name, false);
   if (!status || status->kind == platform::EntryKind::Directory) return;
   if (status->lastWrite != lastWrite) return;
-  removeFile(name);
+  // A source on a read-only medium stays; the log must say so, as the run
+  // counts it converted.
+  if (!removeFile(name)) logMessage("Can't delete source: %s\n", platform::absolutePath(name));
 }

@@ -19,5 +19,6 @@ void searchInput(std::string_view input);
 void walkDirectory(const std::string& mask);
 
 /// Deletes `name` in the current directory if its last-write time still
-/// equals `lastWrite` and it is still a file.
+/// equals `lastWrite` and it is still a file; logs "Can't delete source:"
+/// with its full path when it cannot be deleted.
 void removeSourceIfUnchanged(const std::string& name, int64_t lastWrite);
