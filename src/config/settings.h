@@ -47,6 +47,8 @@ struct Settings {
   std::vector<std::string> descFiles;
   std::vector<std::string> fileOrder;
   std::string logPath;
+  int verify = 0;          // unpack every new archive again and compare
+  int timeoutSeconds = 0;  // time limit of every external program; 0: none
 };
 
 /// The run's settings: filled at start-up, read-only afterwards.

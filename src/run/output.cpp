@@ -40,7 +40,10 @@ void consoleMessage(std::string_view format, std::string_view text) {
 }
 
 bool openLog(const std::string& path) {
-  return logFile.open(path, platform::TextWriter::Mode::Append);
+  // The log is the user's own file: a link of that name is written through.
+  if (logFile.open(path, platform::TextWriter::Mode::Append, true)) return true;
+  consoleMessage("Can't open log file: %s\n", path);
+  return false;
 }
 
 bool logIsOpen() { return logFile.isOpen(); }
