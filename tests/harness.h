@@ -43,6 +43,11 @@ struct ZelmRun {
   std::string binDir;
   /// The run is killed (and timedOut set) when it lasts longer.
   int timeoutSeconds = 20;
+  /// Sent to zelm one after another as soon as the file `signalWhen` exists.
+  std::vector<int> signals;
+  std::string signalWhen;
+  /// Standard output is a pipe whose reading end is already closed.
+  bool closedConsole = false;
 };
 
 struct ZelmResult {
@@ -67,7 +72,7 @@ ZelmResult runZelm(const ZelmRun& run);
 ZelmResult runBinary(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd,
                      const std::map<std::string, std::optional<std::string>>& env,
-                     int timeoutSeconds = 20);
+                     int timeoutSeconds = 20, const ZelmRun* control = nullptr);
 
 /// A summary of a result for failure messages.
 std::string describe(const ZelmResult& result);
@@ -136,6 +141,8 @@ class Scene {
 
   ZelmResult run(const std::string& config, std::vector<std::string> args,
                  const std::map<std::string, std::optional<std::string>>& env = {}) const;
+  /// The same with signals, a closed console or a binary directory set in `run`.
+  ZelmResult runWith(const std::string& config, ZelmRun run) const;
 
   std::vector<RecorderRecord> records() const;
   std::vector<RecorderRecord> runsOf(const std::string& role) const;
