@@ -421,6 +421,53 @@ TEST_F(RealPackers, ANameThatArcShortensFailsAndKeepsTheSource) {
   }
 }
 
+// The packers that cannot carry what a ZIP holds are caught by the round trip.
+TEST_F(RealPackers, ANewArchiveThatLosesAnythingFailsAndKeepsTheSource) {
+  const std::vector<Member> tree = {{"A.TXT", "top\n", at(2021, 1, 1, 1, 1, 1)},
+                                    {"SUB/B.TXT", "below\n", at(2021, 1, 1, 1, 1, 3)}};
+  const std::vector<Member> named = {{"ONE.TXT", "plain\n", at(2021, 1, 1, 1, 1, 1)},
+                                     {"CAF\xC3\x89.TXT", "accent\n", at(2021, 1, 1, 1, 1, 3)}};
+  struct Row {
+    std::string label;
+    const Format* target;
+    const std::vector<Member>* members;
+    std::string difference;
+    bool breakOnError;
+  };
+  const Row rows[] = {
+      {"subdirectories to arc", &kArc, &tree, "SUB: missing from the new archive", false},
+      {"a non-ASCII name to lzh", &kLzh, &named, "CAF\xC3\x89.TXT: missing from the new archive",
+       false},
+      {"subdirectories to arc, BreakOnError", &kArc, &tree, "SUB: missing from the new archive",
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    const std::string base = root_ / row.label;
+    ASSERT_TRUE(writeMembers(base + "/members", *row.members));
+    const std::string source = base + "/in/SRC.ZIP";
+    fs::create_directories(base + "/in");
+    ASSERT_TRUE(pack(kZip, source, base + "/members", namesOf(*row.members), true));
+    const std::string bytes = readFile(source);
+
+    const ZelmResult result = zelm(base + "/in", {"*.*", "/" + row.target->name},
+                                   defaultConfig({row.breakOnError ? "BreakOnError Yes" : "BreakOnError No"}));
+    EXPECT_EQ(result.exitCode, row.breakOnError ? 1 : 0) << describe(result);
+    EXPECT_TRUE(endsWith(result.out, row.breakOnError ? "Can't verify archive.\n"
+                                                      : report(0, 1, 0, 0, 0)));
+    EXPECT_EQ(readFile(source), bytes);
+    EXPECT_FALSE(harness::exists(base + "/in/SRC." + row.target->name)) << describe(result);
+    if (!row.breakOnError) {
+      EXPECT_EQ(harness::listTree(base + "/in"), Names{"SRC.ZIP"});
+    }
+    ASSERT_TRUE(result.log);
+    EXPECT_NE(result.log->find(crlf("Verify error:       " + source + "\n                    " +
+                                    row.difference + "\n")),
+              std::string::npos)
+        << *result.log;
+  }
+}
+
 TEST_F(RealPackers, AnExistingNewNameIsSkippedOrPackedInto) {
   const std::string staging = root_ / "members";
   ASSERT_TRUE(writeMembers(staging, flatMembers()));
