@@ -57,7 +57,8 @@ struct ZelmResult {
   bool timedOut = false;
   std::string out;  // standard output, byte for byte
   std::string err;  // standard error
-  /// The bytes of zelm.log beside the binary after the run, when it exists.
+  /// The bytes of zelm.log beside the binary after the run, when it is a
+  /// file (or a link to one).
   std::optional<std::string> log;
   /// Where the binary ran from (gone after the run unless given in ZelmRun).
   std::string binDir;

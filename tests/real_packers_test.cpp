@@ -450,11 +450,12 @@ TEST_F(RealPackers, ANewArchiveThatLosesAnythingFailsAndKeepsTheSource) {
     ASSERT_TRUE(pack(kZip, source, base + "/members", namesOf(*row.members), true));
     const std::string bytes = readFile(source);
 
-    const ZelmResult result = zelm(base + "/in", {"*.*", "/" + row.target->name},
-                                   defaultConfig({row.breakOnError ? "BreakOnError Yes" : "BreakOnError No"}));
+    const ZelmResult result =
+        zelm(base + "/in", {"*.*", "/" + row.target->name},
+             defaultConfig({row.breakOnError ? "BreakOnError Yes" : "BreakOnError No"}));
     EXPECT_EQ(result.exitCode, row.breakOnError ? 1 : 0) << describe(result);
-    EXPECT_TRUE(endsWith(result.out, row.breakOnError ? "Can't verify archive.\n"
-                                                      : report(0, 1, 0, 0, 0)));
+    EXPECT_TRUE(
+        endsWith(result.out, row.breakOnError ? "Can't verify archive.\n" : report(0, 1, 0, 0, 0)));
     EXPECT_EQ(readFile(source), bytes);
     EXPECT_FALSE(harness::exists(base + "/in/SRC." + row.target->name)) << describe(result);
     if (!row.breakOnError) {
@@ -487,10 +488,10 @@ TEST_F(RealPackers, AnExistingNewNameIsSkippedOrPackedInto) {
       const std::string oldBytes = readFile(made);
 
       const bool verified = mode == "Overwrite-verified";
-      const ZelmResult result = zelm(
-          dir, {"SRC.ZIP", "/" + target->name},
-          defaultConfig({"ExistArchive " + mode.substr(0, mode.find('-')),
-                         std::string("Verify ") + (verified ? "Yes" : "No")}));
+      const ZelmResult result =
+          zelm(dir, {"SRC.ZIP", "/" + target->name},
+               defaultConfig({"ExistArchive " + mode.substr(0, mode.find('-')),
+                              std::string("Verify ") + (verified ? "Yes" : "No")}));
       ASSERT_EQ(result.exitCode, 0) << describe(result);
       ASSERT_TRUE(result.log);
       if (verified) {

@@ -37,9 +37,9 @@ class Trust : public ::testing::Test, public harness::Scene {
  protected:
   Trust()
       : harness::Scene({"xpk", "ypk", "yun"}, {{"RECORDER_CREATE_xpk", "content.txt:sub/deep.txt"},
-                                              {"RECORDER_CREATE_ypk", "@2"},
-                                              {"RECORDER_CREATE_yun", "content.txt:sub/deep.txt"},
-                                              {"RECORDER_CONTENT", "same\n"}}) {}
+                                               {"RECORDER_CREATE_ypk", "@2"},
+                                               {"RECORDER_CREATE_yun", "content.txt:sub/deep.txt"},
+                                               {"RECORDER_CONTENT", "same\n"}}) {}
 
   void SetUp() override { writeFile(work("old.xpk"), "source bytes"); }
 
@@ -63,7 +63,9 @@ TEST_F(Trust, VerificationCatchesEveryWayAPackerLosesAMember) {
   };
   const Row rows[] = {
       {"faithful", {}, ""},
-      {"drops one", {{"RECORDER_CREATE_yun", "sub/deep.txt"}}, "content.txt: missing from the new archive"},
+      {"drops one",
+       {{"RECORDER_CREATE_yun", "sub/deep.txt"}},
+       "content.txt: missing from the new archive"},
       {"adds one",
        {{"RECORDER_CREATE_yun", "content.txt:sub/deep.txt:sub/extra.txt"}},
        "sub/extra.txt: in the new archive but never packed"},
@@ -73,7 +75,9 @@ TEST_F(Trust, VerificationCatchesEveryWayAPackerLosesAMember) {
       {"changes one byte",
        {{"RECORDER_CONTENT_yun", "samf\n"}},
        "content.txt: other bytes of the same size come back"},
-      {"unpack fails", {{"RECORDER_EXIT_yun", "3"}}, "unpacking the new archive failed with exit code 3"},
+      {"unpack fails",
+       {{"RECORDER_EXIT_yun", "3"}},
+       "unpacking the new archive failed with exit code 3"},
       // What the packer was given counts, even when it moved the files away.
       {"packer moves the files away",
        {{"RECORDER_REMOVE_ypk", "content.txt:sub/deep.txt:sub"}, {"RECORDER_CREATE_yun", ""}},
@@ -95,7 +99,8 @@ TEST_F(Trust, VerificationCatchesEveryWayAPackerLosesAMember) {
       EXPECT_EQ(result.out, report(1, 0, 0, 12, 5));
       EXPECT_EQ(workTree(), Names{"old.YPK"});
       EXPECT_EQ(logBody(result), crlf("Convert successfull: " + source + "\n"));
-      const Names verifyRuns = row.config == kConfig ? Names{"xpk", "ypk", "yun"} : Names{"xpk", "ypk"};
+      const Names verifyRuns =
+          row.config == kConfig ? Names{"xpk", "ypk", "yun"} : Names{"xpk", "ypk"};
       EXPECT_EQ(roles(), verifyRuns);
       if (row.config != kConfig) continue;
       // The second unpack has its own work directory beside the first.
@@ -115,8 +120,8 @@ TEST_F(Trust, VerificationCatchesEveryWayAPackerLosesAMember) {
 }
 
 TEST_F(Trust, AFailedVerificationStopsARunWithBreakOnError) {
-  const ZelmResult result = run(kConfig + "BreakOnError Yes\n", {"old.xpk"},
-                                {{"RECORDER_CREATE_yun", "sub/deep.txt"}});
+  const ZelmResult result =
+      run(kConfig + "BreakOnError Yes\n", {"old.xpk"}, {{"RECORDER_CREATE_yun", "sub/deep.txt"}});
   EXPECT_EQ(result.exitCode, 1) << describe(result);
   EXPECT_EQ(result.out, "Can't verify archive.\n");
   // A fatal stop leaves the conversion's work directory, never the archive.
@@ -134,8 +139,18 @@ TEST_F(Trust, AProgramPastItsTimeLimitIsStoppedWithEverythingItStarted) {
   ASSERT_EQ(result.exitCode, 0) << describe(result);
   EXPECT_EQ(result.out, report(0, 1, 0, 0, 0));
   EXPECT_EQ(workTree(), Names{"old.xpk"});
-  EXPECT_EQ(logBody(result), crlf("Timeout:            " + bin() + "/ypk\nConvert error:       " +
-                                  work("old.xpk") + "\n"));
+  EXPECT_EQ(logBody(result), crlf("Timeout:            " + bin() +
+                                  "/ypk\nConvert error:       " + work("old.xpk") + "\n"));
+}
+
+TEST_F(Trust, ADescriptionFromAProgramPastItsLimitIsNeverCatalogued) {
+  harness::makeScript(bin() + "/xpk",
+                      kShellPath + "printf 'half a descr' > FILE_ID.DIZ\nsleep 60\n");
+  const ZelmResult result =
+      run(kConfig + "Timeout 1\nDescfiles files.bbs\nFileorder FILE_ID.DIZ\n", {"old.xpk", "/md"});
+  ASSERT_EQ(result.exitCode, 0) << describe(result);
+  EXPECT_EQ(readFile(work("files.bbs")), "");
+  EXPECT_EQ(logBody(result), crlf("Timeout:            " + bin() + "/xpk\n"));
 }
 
 TEST_F(Trust, AStopSignalEndsTheRunCleanly) {

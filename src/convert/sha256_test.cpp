@@ -40,7 +40,8 @@ TEST(Sha256, PublishedVectorsInAnyPieceSize) {
   };
   for (const auto& [bytes, expected] : rows) {
     for (size_t piece : {size_t(1), size_t(63), size_t(64), size_t(65536)}) {
-      EXPECT_EQ(digestOf(bytes, piece), expected) << bytes.size() << " bytes in pieces of " << piece;
+      EXPECT_EQ(digestOf(bytes, piece), expected)
+          << bytes.size() << " bytes in pieces of " << piece;
     }
   }
 }

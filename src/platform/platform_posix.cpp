@@ -589,8 +589,8 @@ bool spawnInOwnGroup(const std::string& program, const std::vector<std::string>&
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
 
-  const int failed = ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(),
-                                   environ);
+  const int failed =
+      ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   return failed == 0;

@@ -553,7 +553,8 @@ TEST_F(PlatformPosix, RunAndWaitGivesAProgramItsOwnGroupNoKeyboardAndDefaultSign
   sigaddset(&usr1, SIGUSR1);
   ::sigprocmask(SIG_BLOCK, &usr1, &before);
   const std::string script =
-      "cd " + dir_ + "; set -- $(cut -d' ' -f5 /proc/$$/stat); echo $(($1 == $$)) > group;"
+      "cd " + dir_ +
+      "; set -- $(cut -d' ' -f5 /proc/$$/stat); echo $(($1 == $$)) > group;"
       " readlink /proc/$$/fd/0 > stdin; grep -E '^Sig(Blk|Ign)' /proc/self/status > signals";
   const platform::RunResult result = platform::runAndWait("/bin/sh", {"-c", script});
   ::sigprocmask(SIG_SETMASK, &before, nullptr);
