@@ -67,13 +67,14 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// Sends the run's signals once their file exists; true while some are due.
-bool signalWhenDue(pid_t child, const ZelmRun* control, bool& sent) {
-  if (control == nullptr || control->signals.empty() || sent) return false;
-  if (!exists(control->signalWhen)) return true;
-  for (const int signal : control->signals) ::kill(child, signal);
-  sent = true;
-  return false;
+// Sends each of the run's signals once its file exists; true while some
+// are still to be sent.
+bool signalWhenDue(pid_t child, const ZelmRun* control, size_t& sent) {
+  if (control == nullptr) return false;
+  while (sent < control->signals.size() && exists(control->signals[sent].second)) {
+    ::kill(child, control->signals[sent++].first);
+  }
+  return sent < control->signals.size();
 }
 
 // Reads both pipes until they close or the deadline passes; false on timeout.
@@ -83,7 +84,7 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
   std::string* sinks[2] = {&out, &err};
   int open = 2;
   if (outFd < 0) --open;
-  bool sent = false;
+  size_t sent = 0;
   while (open > 0) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());

@@ -43,9 +43,8 @@ struct ZelmRun {
   std::string binDir;
   /// The run is killed (and timedOut set) when it lasts longer.
   int timeoutSeconds = 20;
-  /// Sent to zelm one after another as soon as the file `signalWhen` exists.
-  std::vector<int> signals;
-  std::string signalWhen;
+  /// Signals sent to zelm in order, each as soon as its file exists.
+  std::vector<std::pair<int, std::string>> signals;
   /// Standard output is a pipe whose reading end is already closed.
   bool closedConsole = false;
 };

@@ -164,8 +164,7 @@ TEST_F(Trust, AStopSignalEndsTheRunCleanly) {
     ZelmRun zelm;
     zelm.args = {"*.xpk"};
     zelm.env = {{"RECORDER_LOG_yun", root("unpacking")}, {"RECORDER_SLEEP_yun", "60"}};
-    zelm.signals = {signal};
-    zelm.signalWhen = root("unpacking");
+    zelm.signals = {{signal, root("unpacking")}};
     const ZelmResult result = runWith(kConfig, zelm);
     EXPECT_EQ(result.exitCode, 128 + signal) << describe(result);
     EXPECT_TRUE(harness::exists(root("unpacking")));
@@ -180,14 +179,14 @@ TEST_F(Trust, AStopSignalEndsTheRunCleanly) {
 }
 
 TEST_F(Trust, ASecondStopSignalEndsTheRunAtOnce) {
-  // A packer that will not end when asked; the second signal must not wait
-  // for it, and must not leave it running either.
-  harness::makeScript(bin() + "/ypk",
-                      kShellPath + "trap '' TERM\n: > '" + root("packing") + "'\nsleep 60\n");
+  // A packer group that will not end when asked. The second signal comes
+  // once zelm has asked it: it must not wait for it, nor leave it running.
+  harness::makeScript(bin() + "/ypk", kShellPath + "trap '' TERM\nsleep 60 &\ntrap ': > \"" +
+                                          root("asked") + "\"' TERM\n: > '" + root("packing") +
+                                          "'\nwhile :; do wait; done\n");
   ZelmRun zelm;
   zelm.args = {"old.xpk"};
-  zelm.signals = {SIGINT, SIGINT};
-  zelm.signalWhen = root("packing");
+  zelm.signals = {{SIGINT, root("packing")}, {SIGINT, root("asked")}};
   const ZelmResult result = runWith(kConfig, zelm);
   EXPECT_FALSE(result.timedOut) << describe(result);
   EXPECT_EQ(result.signal, SIGINT) << describe(result);
