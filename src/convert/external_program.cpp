@@ -114,16 +114,9 @@ int runProgram(const std::string& path, std::string_view args,
   appendWords(argv, append);
   const platform::RunResult result =
       platform::runAndWait(path, argv, {.timeLimitSeconds = settings.timeoutSeconds});
-  switch (result.end) {
-    case platform::RunEnd::Exited:
-      return result.exitCode;
-    case platform::RunEnd::NotStarted:
-      return -1;
-    case platform::RunEnd::TimedOut:
-      logMessage("Timeout:            %s\n", path);
-      return kProgramStopped;
-    case platform::RunEnd::Stopped:
-      break;
+  if (result.end == platform::RunEnd::TimedOut) logMessage("Timeout:            %s\n", path);
+  if (result.end == platform::RunEnd::Exited || result.end == platform::RunEnd::NotStarted) {
+    return result.exitCode;
   }
   return kProgramStopped;
 }
