@@ -17,6 +17,8 @@
 // names plays several programs: every setting below is looked up first as
 // NAME_<role> (RECORDER_EXIT_ypk) and then as NAME.
 //   RECORDER_LIST     any value: list the tree in the record.
+//   RECORDER_SLEEP    seconds to sleep right after the record is written,
+//                     before anything below.
 //   RECORDER_CREATE   ':'-separated items; "dst" creates dst holding
 //                     RECORDER_CONTENT (default "<role>\n"), "dst<src" copies
 //                     src over dst. Missing parent directories are made.
@@ -138,6 +140,7 @@ void removeFiles(int argc, char** argv) {
 int main(int argc, char** argv) {
   role = argc > 0 ? fs::path(argv[0]).filename().string() : "recorder";
   appendRecord(buildRecord(argc, argv));
+  if (const char* seconds = setting("RECORDER_SLEEP")) ::sleep(unsigned(std::atoi(seconds)));
   createFiles(argc, argv);
   removeFiles(argc, argv);
   if (const char* text = setting("RECORDER_PRINT")) {

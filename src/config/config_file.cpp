@@ -1,6 +1,7 @@
 // Reading zelm.cfg into the settings: the key table, the ID line, DefaultPacker.
 #include "config/config_file.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <optional>
@@ -197,6 +198,12 @@ constexpr KeyRule kKeys[] = {
      [](ReadState&, std::string_view v) { settings.errorExit = wordIs(v, "Yes") ? 1 : 0; }},
     {"WorkDir", always,
      [](ReadState& state, std::string_view v) { applyPath(state, settings.workDir, v); }},
+    {"Verify", always,
+     [](ReadState&, std::string_view v) { settings.verify = wordIs(v, "Yes") ? 1 : 0; }},
+    {"Timeout", always,
+     [](ReadState&, std::string_view v) {
+       settings.timeoutSeconds = std::max(0, leadingInteger(firstWord(v)));
+     }},
 };
 
 void applyLine(ReadState& state, std::string_view line) {

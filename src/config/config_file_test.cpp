@@ -236,6 +236,33 @@ TEST_F(ConfigFileTest, PackerKeysApplyToTheLatestPacker) {
   EXPECT_EQ(settings.packers[1].pack, "bpack");
 }
 
+TEST_F(ConfigFileTest, VerifyAndTimeoutAnywhereLeaveThePackerKeysAlone) {
+  const std::string packer = "ID 00 41\nExt AAA\nTest atest -t\nUnpack aun\n";
+  struct Row {
+    std::string text;
+    int verify;
+    int timeoutSeconds;
+  };
+  const Row rows[] = {
+      {packer, 0, 0},
+      {"Verify Yes\nTimeout 30\n" + packer, 1, 30},
+      {packer + "Verify yes\nTimeout 30\n", 1, 30},
+      {"ID 00 41\nExt AAA\nTimeout 5\nTest atest -t\nVerify YES\nUnpack aun\n", 1, 5},
+      {"Verify No\nTimeout -4\n" + packer, 0, 0},
+      {"Verify\nTimeout x\n" + packer, 0, 0},
+      {"Verify Yes\nVerify No\nTimeout 99999999999\n" + packer, 0, INT_MAX},
+  };
+  for (const Row& row : rows) {
+    settings = Settings{};
+    ASSERT_EQ(readConfigText(row.text), 1) << visible(row.text);
+    EXPECT_EQ(settings.verify, row.verify) << visible(row.text);
+    EXPECT_EQ(settings.timeoutSeconds, row.timeoutSeconds) << visible(row.text);
+    ASSERT_EQ(settings.packers.size(), 1u) << visible(row.text);
+    EXPECT_EQ(settings.packers[0].test, "atest -t") << visible(row.text);
+    EXPECT_EQ(settings.packers[0].unpack, "aun") << visible(row.text);
+  }
+}
+
 struct ListRow {
   const char* text;
   std::vector<std::string> Settings::*list;

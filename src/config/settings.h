@@ -54,6 +54,8 @@ struct Settings {
   int errorExit = 0;                   // ErrorExit Yes: exit code 2 when an archive failed
   std::optional<std::string> workDir;  // WorkDir: work directories are made below it
   std::optional<std::string> logFile;  // LogFile: the log's path, relative to the start
+  int verify = 0;          // unpack every new archive again and compare
+  int timeoutSeconds = 0;  // time limit of every external program; 0: none
 };
 
 /// The run's settings: filled at start-up, read-only afterwards.

@@ -1,6 +1,7 @@
 // Locating and running the external packer and Exec programs.
 #include "convert/external_program.h"
 
+#include "config/settings.h"
 #include "platform/platform.h"
 #include "run/output.h"
 #include "search/wildcard.h"
@@ -111,7 +112,13 @@ int runProgram(const std::string& path, std::string_view args,
     argv.emplace_back(archive);
   }
   appendWords(argv, append);
-  return platform::runAndWait(path, argv);
+  const platform::RunResult result =
+      platform::runAndWait(path, argv, {.timeLimitSeconds = settings.timeoutSeconds});
+  if (result.end == platform::RunEnd::TimedOut) logMessage("Timeout:            %s\n", path);
+  if (result.end == platform::RunEnd::Exited || result.end == platform::RunEnd::NotStarted) {
+    return result.exitCode;
+  }
+  return kProgramStopped;
 }
 
 int runCommand(std::string_view entry) {
@@ -119,7 +126,8 @@ int runCommand(std::string_view entry) {
   if (split.program.empty()) return 0;
   const auto path = locateProgram(split.program, LocateScope::InSearch);
   const int result = path ? runProgram(*path, split.args) : 1;
-  if (result != 0) {
+  // A run that is being stopped reports that, not the entry it cut short.
+  if (result != 0 && platform::stopSignal() == 0) {
     logMessage("Exec error:          %s\n", entry);
     consoleMessage("Exec error:          %s\n", entry);
   }

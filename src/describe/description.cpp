@@ -142,7 +142,8 @@ std::string readCleanedText(platform::TextReader& reader, bool utf8) {
 std::string readFirstDescriptionFile(const std::string& program, const std::string& args,
                                      const std::string& reference) {
   for (const std::string& name : settings.fileOrder) {
-    runProgram(program, args, reference, quoteAsOneWord(name));
+    // A program stopped half-way may have left half a file.
+    if (runProgram(program, args, reference, quoteAsOneWord(name)) == kProgramStopped) return {};
     const auto found = findDescriptionFile(name);
     if (!found) continue;
     const bool utf8 = isUtf8File(*found);

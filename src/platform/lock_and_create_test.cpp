@@ -19,7 +19,7 @@ std::string read(const fs::path& path) {
 
 // The exit code of `flock -n DIR true`: 0 when the lock is free, 1 when held.
 int tryLockFromAnotherProcess(const std::string& dir) {
-  return platform::runAndWait("/usr/bin/flock", {"-n", dir, "true"});
+  return platform::runAndWait("/usr/bin/flock", {"-n", dir, "true"}, {}).exitCode;
 }
 
 TEST(DirectoryLock, KeepsOtherProcessesOutUntilReleased) {

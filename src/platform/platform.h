@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -104,7 +105,8 @@ DosDateTime toDosDateTime(int64_t seconds);
 /// Reads the last-write time of a file; false when it cannot be read.
 bool readDosTime(const std::string& path, DosDateTime& out);
 
-/// Sets the last-write time of an existing file; false on failure.
+/// Sets the last-write time of an existing file, never through a link (a
+/// link's own time is set); false on failure.
 bool writeDosTime(const std::string& path, const DosDateTime& when);
 
 /// The local time as 24 characters and a newline: "Tue Dec  8 17:08:46 2026\n".
@@ -117,11 +119,44 @@ std::string executablePath();
 /// empty when PATH is not set.
 std::vector<std::string> pathEntries();
 
+/// How a program started by runAndWait came to its end.
+enum class RunEnd {
+  Exited,     // it ended by itself, or a signal not of ours ended it
+  TimedOut,   // it ran past its time limit and was ended with its group
+  Stopped,    // a stop signal arrived: it was ended with its group, or not started
+  NotStarted  // it could not be started
+};
+
+struct RunOptions {
+  int timeLimitSeconds = 0;  // 0 or less: no limit
+};
+
+struct RunResult {
+  RunEnd end = RunEnd::NotStarted;
+  int exitCode = -1;  // Exited: the exit code, or 128 + the signal that ended it
+};
+
 /// Starts `program` with `args` (its argv after argv[0]) in the current
-/// directory with the inherited environment and standard handles, after
-/// flushing standard output, and waits for it. Returns its exit code,
-/// 128 + the signal number when a signal ended it, -1 when it cannot start.
-int runAndWait(const std::string& program, const std::vector<std::string>& args);
+/// directory with the inherited environment, standard output and standard
+/// error, after flushing standard output, and waits for it. The program runs
+/// in a group of its own with the default signal handling and reads its
+/// standard input from the null device: it can never take the user's
+/// keystrokes or wait for them. When the time limit passes or a stop signal
+/// arrives, the program and everything it started are asked to end and killed
+/// soon after; a program stopped for using the terminal is killed at once. No
+/// program is started once a stop signal has arrived.
+RunResult runAndWait(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
+
+/// Makes the stop signals (interrupt, terminate, hang-up) set the flag that
+/// stopSignal() reports instead of ending the process, and makes writes to a
+/// closed console (a broken pipe) fail instead of ending it. A stop signal
+/// that was ignored when the program started stays ignored.
+void catchStopSignals();
+
+/// The stop signal that asked the run to end, 0 while none has. Once it has
+/// reported one, a further stop signal ends the process at once.
+int stopSignal();
 
 /// Reads up to `count` bytes from the start of a regular file (a link is
 /// followed; devices, pipes and directories are refused); false when the
@@ -131,6 +166,16 @@ bool readFileHead(const std::string& path, size_t count, std::string& out);
 /// Reads up to the last `count` bytes of a regular file (a link is
 /// followed); false when the file cannot be read.
 bool readFileTail(const std::string& path, size_t count, std::string& out);
+
+/// Hands the bytes of the regular file `path` (never through a link) to
+/// `consume` piece by piece, start to end, holding one piece in memory at a
+/// time. False when the file cannot be opened or read, or `consume` returned
+/// false.
+bool readFilePieces(const std::string& path,
+                    const std::function<bool(std::string_view piece)>& consume);
+
+/// The text a symbolic link holds; absent when `path` is no link.
+std::optional<std::string> readLinkTarget(const std::string& path);
 
 /// Copies a file byte for byte. The copy replaces a file of that name (a link
 /// of that name is replaced, never written through); an existing read-only
@@ -172,9 +217,9 @@ class TextReader {
 /// to the file in one system call, unbuffered, so appenders sharing a file
 /// never tear each other's text and nothing waits in memory. An existing
 /// read-only file cannot be opened; a link of that name is replaced by a new
-/// file when truncating and refused when appending. CreateNew makes a new
-/// file and fails when anything of that name exists, a link included, so the
-/// file is the caller's alone.
+/// file when truncating and refused when appending, unless the caller asks
+/// to write through it. CreateNew makes a new file and fails when anything
+/// of that name exists, a link included, so the file is the caller's alone.
 class TextWriter {
  public:
   enum class Mode { Truncate, Append, CreateNew };
@@ -183,8 +228,9 @@ class TextWriter {
   TextWriter& operator=(const TextWriter&) = delete;
   ~TextWriter();
 
-  /// Opens or creates the file; false on failure.
-  bool open(const std::string& path, Mode mode);
+  /// Opens or creates the file; false on failure. With `throughLink` a link
+  /// of that name is followed to the file it names (a user's own file).
+  bool open(const std::string& path, Mode mode, bool throughLink = false);
   bool isOpen() const { return fd_ >= 0; }
   /// Writes `text` whole; false when the file is not open or the write
   /// failed or fell short (a full disk).

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -10,9 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 
 #include "platform/platform.h"
 
@@ -239,7 +242,7 @@ bool writeDosTime(const std::string& path, const DosDateTime& when) {
   const time_t seconds = std::mktime(&local);
   if (seconds == static_cast<time_t>(-1)) return false;
   const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+  return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 std::string localTimeText() {
@@ -281,27 +284,6 @@ std::vector<std::string> pathEntries() {
     rest.remove_prefix(colon + 1);
   }
   return entries;
-}
-
-int runAndWait(const std::string& program, const std::vector<std::string>& args) {
-  // The child shares our standard output: what we wrote must come before it.
-  std::fflush(stdout);
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 2);
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t child = 0;
-  if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-    return -1;
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
 }
 
 bool readFileHead(const std::string& path, size_t count, std::string& out) {
@@ -382,6 +364,39 @@ bool copyFile(const std::string& from, const std::string& to) {
   return ok;
 }
 
+bool readFilePieces(const std::string& path,
+                    const std::function<bool(std::string_view piece)>& consume) {
+  const int fd = openRegularForReading(path, false);
+  if (fd < 0) return false;
+  static char buffer[1 << 16];
+  bool ok = true;
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    if (!consume(std::string_view(buffer, static_cast<size_t>(got)))) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+std::optional<std::string> readLinkTarget(const std::string& path) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length < 0) return std::nullopt;
+    if (static_cast<size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<size_t>(length));
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
 TextReader::~TextReader() { close(); }
 
 bool TextReader::open(const std::string& path, bool followLinks) {
@@ -454,16 +469,21 @@ void TextReader::close() {
 
 TextWriter::~TextWriter() { close(); }
 
-bool TextWriter::open(const std::string& path, Mode mode) {
+bool TextWriter::open(const std::string& path, Mode mode, bool throughLink) {
   close();
-  int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
   if (mode == Mode::CreateNew) {
     // O_EXCL refuses every existing name, a dangling link included.
-    flags |= O_EXCL;
+    flags |= O_EXCL | O_NOFOLLOW;
+  } else if (throughLink) {
+    flags |= mode == Mode::Truncate ? O_TRUNC : O_APPEND;
+    struct stat st;
+    const bool found = ::stat(path.c_str(), &st) == 0;
+    if (found ? !S_ISREG(st.st_mode) || isReadOnly(st) : errno != ENOENT) return false;
   } else {
     const bool truncate = mode == Mode::Truncate;
     if (!readyForWriting(path, truncate)) return false;
-    flags |= truncate ? O_TRUNC : O_APPEND;
+    flags |= O_NOFOLLOW | (truncate ? O_TRUNC : O_APPEND);
   }
   fd_ = ::open(path.c_str(), flags, 0666);
   return fd_ >= 0;
@@ -544,6 +564,275 @@ bool canCreateEntriesIn(const std::string& path) {
   if (::mkdtemp(probe.data()) == nullptr) return false;
   ::rmdir(probe.c_str());
   return true;
+}
+
+// ---- Child programs under a time limit, and the signals that stop a run ----
+
+namespace {
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// How long a program asked to end may take before it is killed.
+constexpr int kGraceSeconds = 2;
+
+volatile sig_atomic_t stopSignalNumber = 0;
+volatile sig_atomic_t stopRequests = 0;
+volatile sig_atomic_t childChanged = 0;
+bool stopSignalCaught[std::size(kStopSignals)] = {};
+bool stopDefaultsBack = false;
+
+void noteStopSignal(int signal) {
+  if (stopSignalNumber == 0) stopSignalNumber = signal;
+  stopRequests = stopRequests + 1;
+}
+
+// Its arrival is what matters: it wakes the wait for a child.
+void noteChild(int) { childChanged = 1; }
+
+// With `once` the system gives each signal its default action back after its
+// first delivery, so that a second one ends the process even while it is
+// blocked in a system call.
+void armStopSignals(bool once) {
+  struct sigaction action {};
+  action.sa_handler = noteStopSignal;
+  action.sa_flags = SA_RESTART | (once ? SA_RESETHAND : 0);
+  sigemptyset(&action.sa_mask);
+  for (const int signal : kStopSignals) sigaddset(&action.sa_mask, signal);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    if (stopSignalCaught[i]) ::sigaction(kStopSignals[i], &action, nullptr);
+  }
+}
+
+void giveStopSignalsTheirDefaults() {
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    if (stopSignalCaught[i]) ::signal(kStopSignals[i], SIG_DFL);
+  }
+  stopDefaultsBack = true;
+}
+
+[[noreturn]] void endAtOnce(int signal) {
+  ::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(signal);
+  ::_exit(128 + signal);
+}
+
+void watchChildren() {
+  static bool watching = false;
+  if (watching) return;
+  struct sigaction action {};
+  action.sa_handler = noteChild;
+  action.sa_flags = SA_RESTART;  // stops are reported too: see stoppedAtTerminal
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGCHLD, &action, nullptr);
+  watching = true;
+}
+
+bool spawnInOwnGroup(const std::string& program, const std::vector<std::string>& args,
+                     pid_t& child) {
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 2);
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  // What this process ignores or catches is its own business: the program
+  // gets the default handling (a stop signal ignored at our start stays so).
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+
+  const int failed =
+      ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  return failed == 0;
+}
+
+timespec monotonicNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return now;
+}
+
+timespec secondsAfter(const timespec& from, int seconds) {
+  timespec at = from;
+  at.tv_sec += seconds;
+  return at;
+}
+
+bool reached(const timespec& deadline) {
+  const timespec now = monotonicNow();
+  return now.tv_sec > deadline.tv_sec ||
+         (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+timespec timeUntil(const timespec& deadline) {
+  const timespec now = monotonicNow();
+  timespec left{deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
+  if (left.tv_nsec < 0) {
+    left.tv_nsec += 1000000000L;
+    --left.tv_sec;
+  }
+  if (left.tv_sec < 0) left = timespec{0, 0};
+  return left;
+}
+
+// True once the program has ended; it stays unreaped, so that its group id
+// cannot go to another process while the group is being killed.
+bool hasEnded(pid_t child) {
+  siginfo_t info{};
+  if (::waitid(P_PID, child, &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno != EINTR;
+  return info.si_pid == child;
+}
+
+// A program in a background group that reads the terminal (or writes to it
+// under `stty tostop`) is stopped by the system and can never go on.
+bool stoppedAtTerminal(pid_t child) {
+  siginfo_t info{};
+  if (::waitid(P_PID, child, &info, WSTOPPED | WNOHANG) != 0) return false;
+  return info.si_pid == child && (info.si_status == SIGTTIN || info.si_status == SIGTTOU);
+}
+
+int exitCodeOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+// One program being waited for, and how it is brought to an end.
+class ChildWait {
+ public:
+  ChildWait(pid_t child, const RunOptions& options) : child_(child) {
+    if (options.timeLimitSeconds > 0) {
+      limit_ = secondsAfter(monotonicNow(), options.timeLimitSeconds);
+      hasLimit_ = true;
+    }
+  }
+
+  // Waits with the signals of `blocked` held back except while asleep.
+  RunResult wait(const sigset_t& blocked) {
+    sigset_t asleep = blocked;
+    for (const int signal : {SIGCHLD, SIGINT, SIGTERM, SIGHUP}) sigdelset(&asleep, signal);
+    while (!hasEnded(child_)) {
+      if (stoppedAtTerminal(child_)) kill();
+      if (!askedToEnd_ && stopSignalNumber != 0) askToEnd(RunEnd::Stopped);
+      if (!askedToEnd_ && hasLimit_ && reached(limit_)) askToEnd(RunEnd::TimedOut);
+      if (askedToEnd_ && (reached(killAt_) || stopRequests > 1)) kill();
+      const timespec* timeout = nullptr;
+      timespec left{};
+      if (askedToEnd_ && !killed_) {
+        left = timeUntil(killAt_);
+        timeout = &left;
+      } else if (!askedToEnd_ && hasLimit_) {
+        left = timeUntil(limit_);
+        timeout = &left;
+      }
+      ::pselect(0, nullptr, nullptr, nullptr, timeout, &asleep);
+    }
+    // Whatever it started goes with it.
+    if (askedToEnd_) kill();
+    int status = 0;
+    pid_t reaped = -1;
+    do {
+      reaped = ::waitpid(child_, &status, 0);
+    } while (reaped < 0 && errno == EINTR);
+    RunResult result;
+    result.end = end_;
+    if (end_ == RunEnd::Exited && reaped == child_) result.exitCode = exitCodeOf(status);
+    if (end_ == RunEnd::Stopped) finishStop();
+    return result;
+  }
+
+ private:
+  void askToEnd(RunEnd why) {
+    end_ = why;
+    askedToEnd_ = true;
+    killAt_ = secondsAfter(monotonicNow(), kGraceSeconds);
+    // Until the program is gone every stop signal is counted here, so that
+    // a second one kills the group before this process ends.
+    if (why == RunEnd::Stopped) armStopSignals(false);
+    ::kill(-child_, SIGTERM);
+  }
+
+  void kill() {
+    if (killed_) return;
+    ::kill(-child_, SIGKILL);
+    killed_ = true;
+  }
+
+  void finishStop() {
+    giveStopSignalsTheirDefaults();
+    if (stopRequests > 1) endAtOnce(stopSignalNumber);
+  }
+
+  pid_t child_;
+  bool hasLimit_ = false;
+  timespec limit_{};
+  bool askedToEnd_ = false;
+  bool killed_ = false;
+  timespec killAt_{};
+  RunEnd end_ = RunEnd::Exited;
+};
+
+}  // namespace
+
+RunResult runAndWait(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options) {
+  RunResult result;
+  if (stopSignalNumber != 0) {
+    result.end = RunEnd::Stopped;
+    return result;
+  }
+  // The child shares our standard output: what we wrote must come before it.
+  std::fflush(stdout);
+  watchChildren();
+  // Held back from before the start, so that no signal of interest can slip
+  // in between a check and the sleep.
+  sigset_t watched;
+  sigset_t before;
+  sigemptyset(&watched);
+  for (const int signal : {SIGCHLD, SIGINT, SIGTERM, SIGHUP}) sigaddset(&watched, signal);
+  ::sigprocmask(SIG_BLOCK, &watched, &before);
+  pid_t child = 0;
+  if (spawnInOwnGroup(program, args, child)) result = ChildWait(child, options).wait(before);
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
+  return result;
+}
+
+void catchStopSignals() {
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    struct sigaction old {};
+    ::sigaction(kStopSignals[i], nullptr, &old);
+    // An ignored signal was ignored on purpose (nohup, a background job).
+    stopSignalCaught[i] = old.sa_handler != SIG_IGN;
+  }
+  armStopSignals(true);
+  ::signal(SIGPIPE, SIG_IGN);
+  watchChildren();
+}
+
+int stopSignal() {
+  const int signal = stopSignalNumber;
+  if (signal == 0) return 0;
+  if (!stopDefaultsBack) giveStopSignalsTheirDefaults();
+  if (stopRequests > 1) endAtOnce(signal);
+  return signal;
 }
 
 }  // namespace platform

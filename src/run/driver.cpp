@@ -2,6 +2,8 @@
 // packer's programs, search every input and list file, close with the report.
 #include "run/driver.h"
 
+#include <cstdlib>
+
 #include "config/command_line.h"
 #include "config/config_file.h"
 #include "config/settings.h"
@@ -18,6 +20,15 @@ std::optional<std::string> testProgram;
 std::string testArgs;
 
 namespace {
+
+std::string startDirectory;
+
+void closeOut() {
+  platform::changeDirectory(startDirectory);
+  logFooter();
+  printReport();
+  closeLog();
+}
 
 void checkStartUp(bool configRead) {
   if (!configRead) fatalStop("Can't open ZELM.CFG\n");
@@ -73,7 +84,16 @@ int exitCode() { return settings.errorExit && runStats.errors > 0 ? 2 : 0; }
 
 }  // namespace
 
+void stopIfInterrupted() {
+  const int signal = platform::stopSignal();
+  if (signal == 0) return;
+  logMessage("Interrupted.\n");
+  closeOut();
+  std::_Exit(128 + signal);
+}
+
 int runDriver(int argc, const char* const* argv) {
+  platform::catchStopSignals();
   const bool configRead = readConfig() != 0;
   relativeDir.clear();
   parseCommandLine(argc, argv);
@@ -82,7 +102,7 @@ int runDriver(int argc, const char* const* argv) {
   prepareDestination();
   prepareWorkDir();
 
-  const std::string startDirectory = platform::currentDirectory();
+  startDirectory = platform::currentDirectory();
   openRunLog();
   logHeader();
 
@@ -92,9 +112,7 @@ int runDriver(int argc, const char* const* argv) {
   }
   for (const std::string& entry : settings.listFiles) scanListFile(entry);
 
-  platform::changeDirectory(startDirectory);
-  logFooter();
-  printReport();
-  closeLog();
+  stopIfInterrupted();
+  closeOut();
   return exitCode();
 }

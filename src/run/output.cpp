@@ -40,8 +40,15 @@ void consoleMessage(std::string_view format, std::string_view text) {
   writeConsole(fillFormat(format, text));
 }
 
+bool openLogQuietly(const std::string& path) {
+  // The log is the user's own file: a link of that name is written through.
+  return logFile.open(path, platform::TextWriter::Mode::Append, true);
+}
+
 bool openLog(const std::string& path) {
-  return logFile.open(path, platform::TextWriter::Mode::Append);
+  if (openLogQuietly(path)) return true;
+  consoleMessage("Can't open log file: %s\n", path);
+  return false;
 }
 
 bool logIsOpen() { return logFile.isOpen(); }

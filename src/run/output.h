@@ -29,8 +29,13 @@ void logMessage(std::string_view format, std::string_view text = {});
 /// Writes `format` with `text` in place of its "%s" to the console.
 void consoleMessage(std::string_view format, std::string_view text = {});
 
-/// Opens the log at `path` for appending; false (and no log) on failure.
+/// Opens the log at `path` for appending, through a link of that name; on
+/// failure says "Can't open log file: " and the path on the console and
+/// gives false (the run goes on without a log).
 bool openLog(const std::string& path);
+
+/// Opens the log like openLog, but says nothing on failure.
+bool openLogQuietly(const std::string& path);
 
 /// True while the log is open.
 bool logIsOpen();

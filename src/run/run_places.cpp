@@ -56,5 +56,5 @@ void openRunLog() {
   const std::string& path = settings.logPath;
   if (!isDirectory(parentOf(path))) stopAt("LogFile directory does not exist: ", path);
   if (isDirectory(path)) stopAt("LogFile is a directory: ", path);
-  if (!openLog(path)) stopAt("LogFile is not writable: ", path);
+  if (!openLogQuietly(path)) stopAt("LogFile is not writable: ", path);
 }

@@ -10,6 +10,7 @@
 #include "convert/work_files.h"
 #include "describe/catalog.h"
 #include "platform/platform.h"
+#include "run/driver.h"
 #include "run/output.h"
 #include "search/wildcard.h"
 
@@ -50,6 +51,7 @@ void walkSubdirectory(const std::string& name, const std::string& mask) {
 }
 
 void handleFile(const platform::DirEntry& entry, const std::string& mask) {
+  stopIfInterrupted();
   if (!wildcardMatch(entry.name, mask)) return;
   const int packer = detectPacker(entry.name);
   if (packer < 0) return;
