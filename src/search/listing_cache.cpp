@@ -32,11 +32,16 @@ CurrentListing listCurrentDirectory() {
       applyChanges(listing.names, changes);
       return {&listing.directory, &listing.names};
     }
-  } else if (!listing.directory.openCurrent()) {
-    return {};
+    // Searched once more: from now on its changes are followed (from before
+    // it is listed again, so that none slips between), and the searches
+    // after this one need not list it again. A directory searched once
+    // costs no watch.
+    listing.watched = listing.watch.watchCurrent();
+  } else {
+    listing.watch.stop();
+    listing.watched = false;
+    if (!listing.directory.openCurrent()) return {};
   }
-  // Watched from before it is listed, so that no change can slip between.
-  listing.watched = listing.watch.watchCurrent();
   if (!listing.directory.list(listing.names)) {
     listing.directory.close();
     return {};
