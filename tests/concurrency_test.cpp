@@ -114,11 +114,10 @@ class Concurrency : public ::testing::Test, public harness::Scene {
       if (line.starts_with("Convert successfull: ")) ++convertLines;
       if (line.starts_with("Archive in use:      ")) ++inUseLines;
     }
-    const std::string figures = "converted " + std::to_string(sum.converted) + " of " +
-                                std::to_string(archives_.size()) + ", " +
-                                std::to_string(twice.size()) + " unpacked more than once, " +
-                                std::to_string(sum.errors) + " errors, " + std::to_string(torn) +
-                                " torn lines";
+    const std::string figures =
+        "converted " + std::to_string(sum.converted) + " of " + std::to_string(archives_.size()) +
+        ", " + std::to_string(twice.size()) + " unpacked more than once, " +
+        std::to_string(sum.errors) + " errors, " + std::to_string(torn) + " torn lines";
     EXPECT_EQ(sum.converted, archives_.size()) << figures;
     EXPECT_EQ(unpacked.size(), archives_.size()) << figures;
     EXPECT_TRUE(twice.empty()) << figures;
@@ -181,8 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"FourOverlapping", {kAll, {"a*.xpk"}, {"b*.xpk"}, {"?0*.xpk"}}, false},
         Scenario{"FourOverlappingCatalogs", {{"?1*.xpk"}, {"a*.xpk"}, kAll, {"b*.xpk"}}, true},
         Scenario{"FourDisjoint", {{"a0*.xpk"}, {"a1*.xpk"}, {"b0*.xpk"}, {"b1*.xpk"}}, false},
-        Scenario{"FourDisjointCatalogs", {{"a0*.xpk"}, {"a1*.xpk"}, {"b0*.xpk"}, {"b1*.xpk"}},
-                 true}),
+        Scenario{
+            "FourDisjointCatalogs", {{"a0*.xpk"}, {"a1*.xpk"}, {"b0*.xpk"}, {"b1*.xpk"}}, true}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 TEST_F(Concurrency, AHundredRunsStartedAtOnceOnASmallTree) {

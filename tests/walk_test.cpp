@@ -1,12 +1,12 @@
 // Black-box tests of the walk over trees that change or go deep, of what
 // counts as an archive or a list file, and of removing only the very source
 // that was converted.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <dirent.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -104,7 +104,8 @@ TEST_F(Walk, ATreeDeeperThanAnyPathIsWalkedToTheBottom) {
     deepRun.config = kConfig;
     deepRun.args = {"*.xpk", "/r"};
     deepRun.cwd = top;
-    deepRun.env = {{"PATH", bin()}, {"RECORDER_LOG", root("records")}, {"RECORDER_CREATE_ypk", "@-1"}};
+    deepRun.env = {
+        {"PATH", bin()}, {"RECORDER_LOG", root("records")}, {"RECORDER_CREATE_ypk", "@-1"}};
     const ZelmResult result = harness::runZelm(deepRun);
     ASSERT_EQ(result.exitCode, 0) << describe(result);
     EXPECT_TRUE(converted(result, 2)) << result.out;
@@ -135,16 +136,17 @@ TEST_F(Walk, LeftoverWorkDirectoriesAreNotWalked) {
   writeFile(work("$TMP$.00a/kept.xpk"), "an ordinary directory");
   const ZelmResult result = run(kConfig, {"*.xpk", "/r"});
   ASSERT_EQ(result.exitCode, 0) << describe(result);
-  EXPECT_EQ(workTree(), (Names{"$TMP$.0001/", "$TMP$.0001/kept.YPK", "$TMP$.001/",
-                               "$TMP$.001/left.xpk", "$TMP$.00a/", "$TMP$.00a/kept.YPK",
-                               "$tmp$.999/", "$tmp$.999/left.xpk"}));
+  EXPECT_EQ(workTree(),
+            (Names{"$TMP$.0001/", "$TMP$.0001/kept.YPK", "$TMP$.001/", "$TMP$.001/left.xpk",
+                   "$TMP$.00a/", "$TMP$.00a/kept.YPK", "$tmp$.999/", "$tmp$.999/left.xpk"}));
 }
 
 TEST_F(Walk, ASourceReplacedWithItsOldTimeDuringItsConversionStays) {
   writeFile(work("old.xpk"), "original");
   writeFile(root("newer"), "replaced");  // the same size, cp -p over it
-  const ZelmResult result = run(kConfig, {"*.xpk"}, {{"RECORDER_CREATE_xpk", "@-1<" + root("newer")},
-                                                     {"RECORDER_KEEPTIME_xpk", "@-1"}});
+  const ZelmResult result =
+      run(kConfig, {"*.xpk"},
+          {{"RECORDER_CREATE_xpk", "@-1<" + root("newer")}, {"RECORDER_KEEPTIME_xpk", "@-1"}});
   ASSERT_EQ(result.exitCode, 0) << describe(result);
   EXPECT_TRUE(converted(result, 1)) << result.out;
   EXPECT_EQ(readFile(work("old.xpk")), "replaced");
@@ -162,6 +164,40 @@ TEST_F(Walk, OnlyRegularFilesAreArchivesOrListFiles) {
   ASSERT_TRUE(result.log);
   EXPECT_NE(result.log->find("Can't open:    @names.lst\r\n"), std::string::npos) << *result.log;
   EXPECT_NE(result.log->find("Can't open:    @/dev/zero\r\n"), std::string::npos) << *result.log;
+}
+
+TEST_F(Walk, ASourceHeldByAnotherRunIsSkippedAndOneGoneIsPassedOver) {
+  writeFile(work("a.xpk"), "a");
+  writeFile(work("b.xpk"), "b");
+  writeFile(work("c.xpk"), "c");
+  const int held = ::open(work("c.xpk").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  // Converting a.xpk, another run's work takes b.xpk away.
+  const ZelmResult result = run(
+      kConfig, {"*.xpk"}, {{"RECORDER_NEED_xpk", "@-1"}, {"RECORDER_REMOVE_xpk", work("b.xpk")}});
+  ::close(held);
+  ASSERT_EQ(result.exitCode, 0) << describe(result);
+  EXPECT_EQ(result.out, harness::report(1, 0, 1, 1, 4));
+  EXPECT_EQ(workTree(), (Names{"a.YPK", "c.xpk"}));
+  ASSERT_TRUE(result.log);
+  EXPECT_NE(result.log->find("\r\nConvert successfull: " + work("a.xpk") +
+                             "\r\nArchive in use:      " + work("c.xpk") + "\r\n\r\n"),
+            std::string::npos)
+      << *result.log;
+}
+
+TEST_F(Walk, WithoutLocksTheRunGoesOnAndSaysSoOnce) {
+  writeFile(work("one.xpk"), "1");
+  writeFile(work("two.xpk"), "2");
+  const ZelmResult result =
+      run(kConfig, {"*.xpk"},
+          {{"LD_PRELOAD", NOLOCK_SHIM}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
+  ASSERT_EQ(result.exitCode, 0) << describe(result);
+  EXPECT_TRUE(converted(result, 2)) << result.out;
+  ASSERT_TRUE(result.log);
+  const std::string line = "Can't lock archives: " + work("one.xpk") + "\r\n";
+  EXPECT_NE(result.log->find(line), std::string::npos) << *result.log;
+  EXPECT_EQ(result.log->find("Can't lock"), result.log->rfind("Can't lock")) << *result.log;
 }
 
 }  // namespace

@@ -639,9 +639,8 @@ bool DirectoryWatch::watchCurrent() {
   stop();
   if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd_ < 0) return false;
-  watch_ = ::inotify_add_watch(fd_, ".",
-                               IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
-                                   IN_ONLYDIR);
+  watch_ = ::inotify_add_watch(
+      fd_, ".", IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_ONLYDIR);
   return watch_ >= 0;
 }
 

@@ -146,7 +146,8 @@ bool startLevel(const CurrentListing& top, const std::string& mask, WalkLevel& l
   if (!top.names) return false;
   level.kept = top.names;
   level.relativeLength = relativeDir.size();
-  if (!settings.recurse && fitsOnlyItsBeginnings(mask)) level.positions = beginningsOf(*top.names, mask);
+  if (!settings.recurse && fitsOnlyItsBeginnings(mask))
+    level.positions = beginningsOf(*top.names, mask);
   return true;
 }
 

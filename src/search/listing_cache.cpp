@@ -82,10 +82,11 @@ std::vector<size_t> beginningsOf(const std::vector<platform::ListedName>& names,
 void applyChanges(std::vector<platform::ListedName>& names,
                   const std::vector<platform::DirectoryWatch::Change>& changes) {
   for (const auto& change : changes) {
-    const auto at = std::lower_bound(names.begin(), names.end(), change.name,
-                                     [](const platform::ListedName& entry, const std::string& name) {
-                                       return platform::listedBefore(entry.name, name);
-                                     });
+    const auto at =
+        std::lower_bound(names.begin(), names.end(), change.name,
+                         [](const platform::ListedName& entry, const std::string& name) {
+                           return platform::listedBefore(entry.name, name);
+                         });
     const bool found = at != names.end() && at->name == change.name;
     if (change.present && found) {
       at->isDirectory = change.isDirectory;
