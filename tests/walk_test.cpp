@@ -27,7 +27,7 @@ const std::string kConfig =
 
 class Walk : public ::testing::Test, public harness::Scene {
  protected:
-  Walk() : harness::Scene({"xpk", "ypk"}, {{"RECORDER_CREATE_ypk", "@-1"}}) {}
+  Walk() : harness::Scene({"xpk", "ypk", "yun"}, {{"RECORDER_CREATE_ypk", "@-1"}}) {}
 
   bool converted(const ZelmResult& result, unsigned count) const {
     return result.out.find("Converted  :\t" + std::string(10 - std::to_string(count).size(), ' ') +
@@ -184,6 +184,24 @@ TEST_F(Walk, ASourceHeldByAnotherRunIsSkippedAndOneGoneIsPassedOver) {
                              "\r\nArchive in use:      " + work("c.xpk") + "\r\n\r\n"),
             std::string::npos)
       << *result.log;
+}
+
+TEST_F(Walk, AListFileFindsWhatAFreshListingPerLineWould) {
+  for (const char* name : {"a.xpk", "b.xpk", "sub/c.xpk", "sub/d.xpk", "sub/sub/e.xpk"}) {
+    writeFile(work(name), name);
+  }
+  // a.YPK is made by the line before it; the second a.xpk is gone by then.
+  writeFile(work("names.lst"), "b.xpk\na.xpk\na.xpk\nmissing.xpk\na.YPK\nsub/c.xpk\nd.xpk\n");
+  const ZelmResult result = run(kConfig + "Unpack yun x\n", {"@names.lst"});
+  ASSERT_EQ(result.exitCode, 0) << describe(result);
+  Names unpacked;
+  for (const auto& record : records()) {
+    if (record.role() != "ypk") unpacked.push_back(record.role() + " " + record.argv.back());
+  }
+  EXPECT_EQ(unpacked,
+            (Names{"xpk ../b.xpk", "xpk ../a.xpk", "yun ../a.YPK", "xpk ../c.xpk", "xpk ../d.xpk"}));
+  EXPECT_EQ(workTree(), (Names{"a.YPK", "b.YPK", "names.lst", "sub/", "sub/c.YPK", "sub/d.YPK",
+                               "sub/sub/", "sub/sub/e.xpk"}));
 }
 
 TEST_F(Walk, WithoutLocksTheRunGoesOnAndSaysSoOnce) {
