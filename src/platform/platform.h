@@ -198,10 +198,11 @@ class TextWriter {
 /// broken by the raw bytes.
 bool listedBefore(std::string_view a, std::string_view b);
 
-/// One name of a directory as its listing gives it.
+/// One name of a directory as its listing gives it, with its kind: Link for
+/// a link (never a directory), Other for a pipe, a device or a socket.
 struct ListedName {
   std::string name;
-  bool isDirectory = false;  // a link is never a directory
+  EntryKind kind = EntryKind::File;
 };
 
 /// A directory held open, so that the program can come back to it whatever

@@ -51,13 +51,32 @@ bool writeAll(int fd, const char* data, size_t size) {
 }
 
 // Opens an existing regular file for reading without ever blocking on a FIFO
-// or waking a device: a name is opened as itself first, never blocking, and
-// refused unless it is a regular file; a link is followed only after its
-// target was seen to be a regular file.
+// or waking a device: non-regular names are refused before and after opening.
 int openRegularForReading(const std::string& path, bool followLinks) {
+  struct stat st;
+  const int found = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+  if (found != 0 || !S_ISREG(st.st_mode)) return -1;
+  int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+  if (!followLinks) flags |= O_NOFOLLOW;
+  const int fd = ::open(path.c_str(), flags);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+// openRegularForReading for the one read of every file a scan meets, in
+// fewer system calls: the name is opened as itself, never blocking, and
+// refused after opening unless it is a regular file; a link is followed
+// only once its target was seen to be one. The walk hands over no name that
+// its listing knows to be a pipe or a device.
+int openScannedFile(const std::string& path) {
   const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
   int fd = ::open(path.c_str(), flags | O_NOFOLLOW);
-  if (fd < 0 && errno == ELOOP && followLinks) {
+  if (fd < 0 && errno == ELOOP) {
     struct stat target;
     if (::stat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return -1;
     fd = ::open(path.c_str(), flags);
@@ -368,7 +387,7 @@ int runAndWait(const std::string& program, const std::vector<std::string>& args)
 
 bool readFileHead(const std::string& path, size_t count, std::string& out) {
   out.clear();
-  const int fd = openRegularForReading(path, true);
+  const int fd = openScannedFile(path);
   if (fd < 0) return false;
   out.resize(count);
   size_t filled = 0;
@@ -537,6 +556,19 @@ FileId idOf(const struct stat& st) {
 
 bool isMissingError(int error) { return error == ENOENT || error == ENOTDIR; }
 
+EntryKind kindOf(unsigned char type) {
+  switch (type) {
+    case DT_REG:
+      return EntryKind::File;
+    case DT_DIR:
+      return EntryKind::Directory;
+    case DT_LNK:
+      return EntryKind::Link;
+    default:
+      return EntryKind::Other;
+  }
+}
+
 }  // namespace
 
 bool listedBefore(std::string_view a, std::string_view b) {
@@ -611,14 +643,14 @@ bool DirectoryHandle::list(std::vector<ListedName>& names) const {
   while (const dirent* item = ::readdir(stream)) {
     const std::string_view name = item->d_name;
     if (name == "." || name == "..") continue;
-    bool isDirectory = item->d_type == DT_DIR;
+    EntryKind kind = kindOf(item->d_type);
     // Only a file system that keeps no kinds in its listing costs a look.
     if (item->d_type == DT_UNKNOWN) {
       struct stat st;
       if (::fstatat(::dirfd(stream), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-      isDirectory = S_ISDIR(st.st_mode);
+      kind = kindOf(IFTODT(st.st_mode));
     }
-    names.push_back(ListedName{std::string(name), isDirectory});
+    names.push_back(ListedName{std::string(name), kind});
   }
   ::closedir(stream);
   std::sort(names.begin(), names.end(),

@@ -18,7 +18,10 @@ using Changes = std::vector<platform::DirectoryWatch::Change>;
 
 std::vector<std::string> namesOf(const std::vector<platform::ListedName>& listing) {
   std::vector<std::string> names;
-  for (const auto& entry : listing) names.push_back(entry.name + (entry.isDirectory ? "/" : ""));
+  for (const auto& entry : listing) {
+    const char* marks[] = {"", "/", "@", "|"};
+    names.push_back(entry.name + marks[int(entry.kind)]);
+  }
   return names;
 }
 
@@ -27,12 +30,13 @@ TEST(PlatformWalk, AListingHoldsNamesAndKindsInListingOrder) {
   for (const char* name : {"b", "_x", "a", "Z", "A", "abc", ".hidden"}) std::ofstream{name};
   fs::create_directory("Dir");
   fs::create_symlink("Dir", "link");
+  ASSERT_EQ(::mkfifo("pipe", 0666), 0);
   platform::DirectoryHandle here;
   ASSERT_TRUE(here.openCurrent());
   std::vector<platform::ListedName> listing;
   ASSERT_TRUE(here.list(listing));
-  EXPECT_EQ(namesOf(listing),
-            (std::vector<std::string>{".hidden", "A", "a", "abc", "b", "Dir/", "link", "Z", "_x"}));
+  EXPECT_EQ(namesOf(listing), (std::vector<std::string>{".hidden", "A", "a", "abc", "b", "Dir/",
+                                                        "link@", "pipe|", "Z", "_x"}));
 }
 
 TEST(PlatformWalk, AHandleLeadsBackToItsDirectoryAfterItWasMoved) {

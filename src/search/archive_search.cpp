@@ -36,7 +36,8 @@ struct WalkLevel {
 
 bool lockMissingLogged = false;
 
-// The destination's identity, when it lies where a walk could meet it.
+// The destination's identity; absent without a destination or while it does
+// not exist.
 std::optional<platform::FileId> destinationId() {
   if (!settings.destinationDir) return std::nullopt;
   const std::string dest = settings.destinationDir->empty() ? "/" : *settings.destinationDir;
@@ -173,9 +174,9 @@ void walkDirectory(const std::string& mask) {
       continue;
     }
     const platform::ListedName& entry = level.take();
-    if (entry.isDirectory) {
+    if (entry.kind == platform::EntryKind::Directory) {
       enterSubdirectory(std::string(entry.name), destination, levels, trail);
-    } else if (!handleFile(entry.name, mask, trail)) {
+    } else if (entry.kind != platform::EntryKind::Other && !handleFile(entry.name, mask, trail)) {
       level.next = level.count();
     }
   }

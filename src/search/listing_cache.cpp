@@ -88,10 +88,14 @@ void applyChanges(std::vector<platform::ListedName>& names,
                            return platform::listedBefore(entry.name, name);
                          });
     const bool found = at != names.end() && at->name == change.name;
+    // A report tells a directory from the rest, not a file from a link or a
+    // pipe: those are taken as files, which detection looks at anyway.
+    const auto kind =
+        change.isDirectory ? platform::EntryKind::Directory : platform::EntryKind::File;
     if (change.present && found) {
-      at->isDirectory = change.isDirectory;
+      if (change.isDirectory != (at->kind == platform::EntryKind::Directory)) at->kind = kind;
     } else if (change.present) {
-      names.insert(at, platform::ListedName{change.name, change.isDirectory});
+      names.insert(at, platform::ListedName{change.name, kind});
     } else if (found) {
       names.erase(at);
     }

@@ -20,7 +20,7 @@ std::vector<platform::ListedName> sortedListing(std::vector<std::string> names) 
   std::sort(names.begin(), names.end(), platform::listedBefore);
   names.erase(std::unique(names.begin(), names.end()), names.end());
   std::vector<platform::ListedName> listing;
-  for (auto& name : names) listing.push_back({name, false});
+  for (auto& name : names) listing.push_back({name, platform::EntryKind::File});
   return listing;
 }
 
@@ -65,8 +65,8 @@ TEST(ListingCache, ChangesKeepTheListingOrder) {
                          {"b", true, true},
                          {"missing", false, false}});
   EXPECT_EQ(namesOf(listing), (std::vector<std::string>{"a", "b", "E", "f"}));
-  EXPECT_TRUE(listing[1].isDirectory);
-  EXPECT_TRUE(listing[2].isDirectory);
+  EXPECT_EQ(listing[1].kind, platform::EntryKind::Directory);
+  EXPECT_EQ(listing[2].kind, platform::EntryKind::Directory);
 }
 
 TEST(ListingCache, AKeptListingFollowsItsDirectoryAndNoOther) {
