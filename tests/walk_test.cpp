@@ -198,8 +198,8 @@ TEST_F(Walk, AListFileFindsWhatAFreshListingPerLineWould) {
   for (const auto& record : records()) {
     if (record.role() != "ypk") unpacked.push_back(record.role() + " " + record.argv.back());
   }
-  EXPECT_EQ(unpacked,
-            (Names{"xpk ../b.xpk", "xpk ../a.xpk", "yun ../a.YPK", "xpk ../c.xpk", "xpk ../d.xpk"}));
+  EXPECT_EQ(unpacked, (Names{"xpk ../b.xpk", "xpk ../a.xpk", "yun ../a.YPK", "xpk ../c.xpk",
+                             "xpk ../d.xpk"}));
   EXPECT_EQ(workTree(), (Names{"a.YPK", "b.YPK", "names.lst", "sub/", "sub/c.YPK", "sub/d.YPK",
                                "sub/sub/", "sub/sub/e.xpk"}));
 }
