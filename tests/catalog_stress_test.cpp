@@ -88,7 +88,7 @@ std::string archiveName(char letter, int number) {
   return name;
 }
 
-TEST(ConcurrentRuns, CatalogsUpdatedOrMadeAtOnceLoseAndDoubleNoLine) {
+TEST(ConcurrentCatalogs, UpdatedOrMadeAtOnceLoseAndDoubleNoLine) {
   // Every log line is whole and of a known shape.
   const std::regex logLine(
       "|;Log file ZELM utility, (opened|closed) .{24}|Search [a-d]\\*\\.xpk\\.\\.\\."

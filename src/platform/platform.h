@@ -82,6 +82,7 @@ struct FileStatus {
   uint64_t size = 0;
   int64_t lastWrite = 0;
   FileId id;
+  int64_t changeTime = 0;  // nanoseconds since the epoch of the last change of any kind
 };
 
 /// The status of `path`, following a final link when `followLinks` is set;
@@ -191,8 +192,9 @@ class TextReader {
   TextReader& operator=(const TextReader&) = delete;
   ~TextReader();
 
-  /// Opens a file for reading; with `followLinks` clear a link or anything
-  /// but a regular file is refused. False when it cannot be opened.
+  /// Opens a regular file for reading, a link followed when `followLinks` is
+  /// set; a pipe, a device or a directory is refused without blocking. False
+  /// when it cannot be opened.
   bool open(const std::string& path, bool followLinks = true);
 
   /// The next piece: it ends after a LF or after `maxBytes` bytes, whichever
@@ -281,5 +283,106 @@ bool makeDirectoryPath(const std::string& path);
 /// read-only (the owner-write permission bit is set, whoever runs the
 /// program) and a probe directory can be created and removed there.
 bool canCreateEntriesIn(const std::string& path);
+// ---- The walk: directory handles, name listings, change reports, claims ----
+
+/// True when `a` comes before `b` in a listing: a-z compared as A-Z, ties
+/// broken by the raw bytes.
+bool listedBefore(std::string_view a, std::string_view b);
+
+/// One name of a directory as its listing gives it, with its kind: Link for
+/// a link (never a directory), Other for a pipe, a device or a socket.
+struct ListedName {
+  std::string name;
+  EntryKind kind = EntryKind::File;
+};
+
+/// A directory held open, so that the program can come back to it whatever
+/// happened to its name or its parent since. Released when the object goes.
+class DirectoryHandle {
+ public:
+  DirectoryHandle() = default;
+  DirectoryHandle(DirectoryHandle&& other) noexcept;
+  DirectoryHandle& operator=(DirectoryHandle&& other) noexcept;
+  DirectoryHandle(const DirectoryHandle&) = delete;
+  DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+  ~DirectoryHandle();
+
+  /// Holds the current directory; false when it cannot be opened.
+  bool openCurrent();
+  /// Holds the subdirectory `name` of `parent`; false when that is no
+  /// directory (a link never is one) or cannot be opened.
+  bool openChild(const DirectoryHandle& parent, const std::string& name);
+  bool isOpen() const { return fd_ >= 0; }
+  /// The directory's identity; meaningful while it is held.
+  FileId id() const { return id_; }
+  /// True when the current directory is this very directory.
+  bool isCurrent() const;
+  /// Makes this directory the current one; false on failure.
+  bool makeCurrent() const;
+  /// Lists the directory, "." and ".." left out, in listing order, looking
+  /// at nothing but the names and their kinds. False (and `names` empty)
+  /// when it cannot be read.
+  bool list(std::vector<ListedName>& names) const;
+  void close();
+
+ private:
+  int fd_ = -1;
+  FileId id_;
+};
+
+/// Reports what is added to and removed from the current directory from the
+/// moment the watch starts, whoever changes it.
+class DirectoryWatch {
+ public:
+  /// One name that came or went.
+  struct Change {
+    std::string name;
+    bool present = false;
+    bool isDirectory = false;
+  };
+  DirectoryWatch() = default;
+  DirectoryWatch(const DirectoryWatch&) = delete;
+  DirectoryWatch& operator=(const DirectoryWatch&) = delete;
+  ~DirectoryWatch();
+
+  /// Starts watching the current directory (ending any earlier watch); false
+  /// when the system cannot report its changes.
+  bool watchCurrent();
+  /// Appends the changes reported since the last call, in the order they
+  /// happened; false when some may be missing (no watch, a lost report, the
+  /// directory removed), after which the watch has ended.
+  bool changes(std::vector<Change>& out);
+  void stop();
+
+ private:
+  int fd_ = -1;
+  int watch_ = -1;
+};
+
+/// What claiming a file came to.
+enum class ClaimOutcome {
+  Claimed,        // this run holds the file until the claim is released
+  HeldElsewhere,  // another run holds it
+  Missing,        // nothing of that name, or no longer the file that was opened
+  NoLocks,        // the file system keeps no claims; the file is unclaimed
+};
+
+/// A file claimed for this run alone, as long as the object holds it: other
+/// runs asking for it are told it is held. The claim is advisory: it binds
+/// only programs that ask.
+class FileClaim {
+ public:
+  FileClaim() = default;
+  FileClaim(const FileClaim&) = delete;
+  FileClaim& operator=(const FileClaim&) = delete;
+  ~FileClaim();
+
+  /// Claims the file `name` (a link is followed) without waiting.
+  ClaimOutcome claim(const std::string& name);
+  void release();
+
+ private:
+  int fd_ = -1;
+};
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/select.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -30,18 +31,11 @@ unsigned char upperByte(char c) {
   return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 32) : u;
 }
 
-// The order an NTFS volume lists names in, made total by the raw bytes.
-bool listedBefore(const DirEntry& a, const DirEntry& b) {
+// "." and ".." first, then the names in listing order.
+bool entryListedBefore(const DirEntry& a, const DirEntry& b) {
   const auto rank = [](const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; };
   if (rank(a.name) != rank(b.name)) return rank(a.name) < rank(b.name);
-  const size_t common = std::min(a.name.size(), b.name.size());
-  for (size_t i = 0; i < common; ++i) {
-    const unsigned char x = upperByte(a.name[i]);
-    const unsigned char y = upperByte(b.name[i]);
-    if (x != y) return x < y;
-  }
-  if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-  return a.name < b.name;
+  return listedBefore(a.name, b.name);
 }
 
 bool isReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
@@ -77,6 +71,29 @@ int openRegularForReading(const std::string& path, bool followLinks) {
   return fd;
 }
 
+// openRegularForReading for the one read of every file a scan meets, in
+// fewer system calls: the name is opened as itself, never blocking, and
+// refused after opening unless it is a regular file; a link is followed
+// only once its target was seen to be one. The walk hands over no name that
+// its listing knows to be a pipe or a device.
+int openScannedFile(const std::string& path) {
+  const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::open(path.c_str(), flags | O_NOFOLLOW);
+  if (fd < 0 && errno == ELOOP) {
+    struct stat target;
+    if (::stat(path.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return -1;
+    fd = ::open(path.c_str(), flags);
+  }
+  if (fd < 0) return -1;
+  // A regular file reads the same with or without O_NONBLOCK, so it stays.
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // Prepares `path` to be written: a link of that name is removed (when
 // `replaceLink`), a read-only file or anything but a regular file refuses.
 bool readyForWriting(const std::string& path, bool replaceLink) {
@@ -102,6 +119,68 @@ const DosDateTime kLatestDos{
     static_cast<uint16_t>(((kLastDosYear - kFirstDosYear) << 9) | (12 << 5) | 31),
     static_cast<uint16_t>((23 << 11) | (59 << 5) | 29)};
 
+// The name in the directory `parent` of its subdirectory `child`; empty
+// when it has none (it was moved or removed).
+std::string nameOfChild(int parent, const struct stat& child) {
+  const int listFd = ::openat(parent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* stream = listFd < 0 ? nullptr : ::fdopendir(listFd);
+  if (stream == nullptr) {
+    if (listFd >= 0) ::close(listFd);
+    return "";
+  }
+  std::string found;
+  while (const dirent* item = ::readdir(stream)) {
+    const std::string_view name = item->d_name;
+    if (name == "." || name == ".." || (item->d_type != DT_DIR && item->d_type != DT_UNKNOWN)) {
+      continue;
+    }
+    // A mount point lists the inode beneath it, so the identity is taken
+    // from the name itself.
+    struct stat st;
+    if (::fstatat(parent, item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        st.st_dev == child.st_dev && st.st_ino == child.st_ino) {
+      found = name;
+      break;
+    }
+  }
+  ::closedir(stream);
+  return found;
+}
+
+// The current directory's path when it is longer than the system will hand
+// out: its names looked up one level after the other, up to the root.
+std::string pathFoundUpwards() {
+  int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  struct stat here;
+  if (fd < 0 || ::fstat(fd, &here) != 0) {
+    if (fd >= 0) ::close(fd);
+    return "";
+  }
+  std::vector<std::string> names;
+  for (;;) {
+    const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    struct stat above;
+    if (parent < 0 || ::fstat(parent, &above) != 0) {
+      if (parent >= 0) ::close(parent);
+      return "";
+    }
+    fd = parent;
+    if (above.st_dev == here.st_dev && above.st_ino == here.st_ino) break;
+    std::string name = nameOfChild(parent, here);
+    if (name.empty()) {
+      ::close(fd);
+      return "";
+    }
+    names.push_back(std::move(name));
+    here = above;
+  }
+  ::close(fd);
+  std::string path;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) path += "/" + *it;
+  return path.empty() ? "/" : path;
+}
+
 }  // namespace
 
 bool listDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
@@ -121,13 +200,14 @@ bool listDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
     entries.push_back(std::move(entry));
   }
   ::closedir(stream);
-  std::sort(entries.begin(), entries.end(), listedBefore);
+  std::sort(entries.begin(), entries.end(), entryListedBefore);
   return true;
 }
 
 std::string currentDirectory() {
   std::string buffer(256, '\0');
   while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno == ENAMETOOLONG) return pathFoundUpwards();
     if (errno != ERANGE) return "";
     buffer.resize(buffer.size() * 2);
   }
@@ -202,6 +282,7 @@ std::optional<FileStatus> fileStatus(const std::string& path, bool followLinks) 
   status.size = static_cast<uint64_t>(st.st_size);
   status.lastWrite = st.st_mtime;
   status.id = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  status.changeTime = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   return status;
 }
 
@@ -288,7 +369,7 @@ std::vector<std::string> pathEntries() {
 
 bool readFileHead(const std::string& path, size_t count, std::string& out) {
   out.clear();
-  const int fd = openRegularForReading(path, true);
+  const int fd = openScannedFile(path);
   if (fd < 0) return false;
   out.resize(count);
   size_t filled = 0;
@@ -401,19 +482,7 @@ TextReader::~TextReader() { close(); }
 
 bool TextReader::open(const std::string& path, bool followLinks) {
   close();
-  int fd = -1;
-  if (followLinks) {
-    // A pipe is a fair list file (a shell's process substitution), so only
-    // directories are refused here.
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
-      ::close(fd);
-      fd = -1;
-    }
-  } else {
-    fd = openRegularForReading(path, false);
-  }
+  const int fd = openRegularForReading(path, followLinks);
   if (fd < 0) return false;
   file_ = ::fdopen(fd, "rb");
   if (file_ == nullptr) {
@@ -833,6 +902,198 @@ int stopSignal() {
   if (!stopDefaultsBack) giveStopSignalsTheirDefaults();
   if (stopRequests > 1) endAtOnce(signal);
   return signal;
+}
+
+// ---- The walk: directory handles, name listings, change reports, claims ----
+
+namespace {
+
+FileId idOf(const struct stat& st) {
+  return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool isMissingError(int error) { return error == ENOENT || error == ENOTDIR; }
+
+EntryKind kindOf(unsigned char type) {
+  switch (type) {
+    case DT_REG:
+      return EntryKind::File;
+    case DT_DIR:
+      return EntryKind::Directory;
+    case DT_LNK:
+      return EntryKind::Link;
+    default:
+      return EntryKind::Other;
+  }
+}
+
+}  // namespace
+
+bool listedBefore(std::string_view a, std::string_view b) {
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    const unsigned char x = upperByte(a[i]);
+    const unsigned char y = upperByte(b[i]);
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept
+    : fd_(other.fd_), id_(other.id_) {
+  other.fd_ = -1;
+}
+
+DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    id_ = other.id_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+DirectoryHandle::~DirectoryHandle() { close(); }
+
+bool DirectoryHandle::openCurrent() {
+  close();
+  fd_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+    close();
+    return false;
+  }
+  id_ = idOf(st);
+  return true;
+}
+
+bool DirectoryHandle::openChild(const DirectoryHandle& parent, const std::string& name) {
+  close();
+  if (!parent.isOpen()) return false;
+  // O_NOFOLLOW: a link that took the directory's place is refused, not entered.
+  fd_ = ::openat(parent.fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+    close();
+    return false;
+  }
+  id_ = idOf(st);
+  return true;
+}
+
+bool DirectoryHandle::isCurrent() const {
+  struct stat st;
+  return isOpen() && ::stat(".", &st) == 0 && idOf(st) == id_;
+}
+
+bool DirectoryHandle::makeCurrent() const { return isOpen() && ::fchdir(fd_) == 0; }
+
+bool DirectoryHandle::list(std::vector<ListedName>& names) const {
+  names.clear();
+  const int listFd = isOpen() ? ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  DIR* stream = listFd < 0 ? nullptr : ::fdopendir(listFd);
+  if (stream == nullptr) {
+    if (listFd >= 0) ::close(listFd);
+    return false;
+  }
+  while (const dirent* item = ::readdir(stream)) {
+    const std::string_view name = item->d_name;
+    if (name == "." || name == "..") continue;
+    EntryKind kind = kindOf(item->d_type);
+    // Only a file system that keeps no kinds in its listing costs a look.
+    if (item->d_type == DT_UNKNOWN) {
+      struct stat st;
+      if (::fstatat(::dirfd(stream), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      kind = kindOf(IFTODT(st.st_mode));
+    }
+    names.push_back(ListedName{std::string(name), kind});
+  }
+  ::closedir(stream);
+  std::sort(names.begin(), names.end(),
+            [](const ListedName& a, const ListedName& b) { return listedBefore(a.name, b.name); });
+  return true;
+}
+
+void DirectoryHandle::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+DirectoryWatch::~DirectoryWatch() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool DirectoryWatch::watchCurrent() {
+  stop();
+  if (fd_ < 0) fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd_ < 0) return false;
+  watch_ = ::inotify_add_watch(
+      fd_, ".", IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_ONLYDIR);
+  return watch_ >= 0;
+}
+
+bool DirectoryWatch::changes(std::vector<Change>& out) {
+  if (watch_ < 0) return false;
+  alignas(inotify_event) char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) return true;
+    if (got <= 0) break;
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      // Reports of an earlier watch may still be queued.
+      if (event->wd != watch_ && !(event->mask & IN_Q_OVERFLOW)) continue;
+      if (event->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_UNMOUNT)) {
+        stop();
+        return false;
+      }
+      const bool present = (event->mask & (IN_CREATE | IN_MOVED_TO)) != 0;
+      out.push_back(Change{event->name, present, (event->mask & IN_ISDIR) != 0});
+    }
+  }
+  stop();
+  return false;
+}
+
+void DirectoryWatch::stop() {
+  if (watch_ >= 0) ::inotify_rm_watch(fd_, watch_);
+  watch_ = -1;
+}
+
+FileClaim::~FileClaim() { release(); }
+
+ClaimOutcome FileClaim::claim(const std::string& name) {
+  release();
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return isMissingError(errno) ? ClaimOutcome::Missing : ClaimOutcome::NoLocks;
+  int locked;
+  while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (locked != 0) {
+    const bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    return held ? ClaimOutcome::HeldElsewhere : ClaimOutcome::NoLocks;
+  }
+  // The holder before us may have removed or replaced the file: the claim
+  // counts only while the name still leads to the file it was taken on.
+  struct stat claimed;
+  struct stat named;
+  if (::fstat(fd, &claimed) != 0 || claimed.st_nlink == 0 || ::stat(name.c_str(), &named) != 0 ||
+      !(idOf(claimed) == idOf(named))) {
+    ::close(fd);
+    return ClaimOutcome::Missing;
+  }
+  fd_ = fd;
+  return ClaimOutcome::Claimed;
+}
+
+void FileClaim::release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 }  // namespace platform
