@@ -326,6 +326,8 @@ class DirectoryHandle {
   void close();
 
  private:
+  // Takes `fd` (may be -1) and reads its identity; false when it is unusable.
+  bool hold(int fd);
   int fd_ = -1;
   FileId id_;
 };

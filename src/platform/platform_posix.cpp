@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
-#include <sys/select.h>
 #include <sys/inotify.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -957,9 +957,8 @@ DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
 
 DirectoryHandle::~DirectoryHandle() { close(); }
 
-bool DirectoryHandle::openCurrent() {
-  close();
-  fd_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool DirectoryHandle::hold(int fd) {
+  fd_ = fd;
   struct stat st;
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
     close();
@@ -969,18 +968,16 @@ bool DirectoryHandle::openCurrent() {
   return true;
 }
 
+bool DirectoryHandle::openCurrent() {
+  close();
+  return hold(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 bool DirectoryHandle::openChild(const DirectoryHandle& parent, const std::string& name) {
   close();
   if (!parent.isOpen()) return false;
   // O_NOFOLLOW: a link that took the directory's place is refused, not entered.
-  fd_ = ::openat(parent.fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
-    close();
-    return false;
-  }
-  id_ = idOf(st);
-  return true;
+  return hold(::openat(parent.fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 bool DirectoryHandle::isCurrent() const {
