@@ -24,6 +24,7 @@
 //                     src over dst. Missing parent directories are made.
 //   RECORDER_REMOVE   ':'-separated paths to remove (files, or empty dirs).
 //   RECORDER_PRINT    text written to standard output.
+//   RECORDER_STDERR   text written to standard error, after RECORDER_PRINT.
 //   RECORDER_SIGNAL   signal number to end with, after all of the above.
 //   RECORDER_EXIT     exit code (default 0).
 // In RECORDER_CREATE and RECORDER_REMOVE a path "@N" names argv[N] and "@-N"
@@ -147,6 +148,7 @@ int main(int argc, char** argv) {
     std::fputs(text, stdout);
     std::fflush(stdout);
   }
+  if (const char* text = setting("RECORDER_STDERR")) std::fputs(text, stderr);
   if (const char* number = setting("RECORDER_SIGNAL")) {
     const int signal = std::atoi(number);
     std::signal(signal, SIG_DFL);

@@ -237,6 +237,8 @@ int convertArchive(const std::string& sourceName, int sourcePacker) {
     abandonIfStopped(c);
     filterFileIdDiz(settings.fileIdDizMode);
     if (!failed) failed = packTestAndVerify(c);
+    // A pack cut short leaves a part of an archive that no one has checked.
+    abandonIfStopped(c);
   }
 
   int verdict = 0;
