@@ -52,8 +52,6 @@ Lines screen(std::string_view bytes) {
   return lines;
 }
 
-Lines screenOf(const std::string& text) { return screen(text); }
-
 // Every text the console showed and later overwrote after a "\r": the status
 // lines.
 Lines overwritten(std::string_view bytes) {
@@ -170,7 +168,7 @@ TEST_F(Console, TheStatusLineShowsOnATerminalAndNeverMixesWithOtherText) {
   // before every other text, and back after each packer.
   const std::string each = "xpk out\nscan out\nExec error:          missing\n";
   const std::string console = each + each + report(0, 2, 0, 0, 0);
-  EXPECT_EQ(screen(result.out), screenOf(console));
+  EXPECT_EQ(screen(result.out), screen(console));
   const std::string first = "Done 0  Errors 0  " + work("old.xpk");
   const std::string second = "Done 1  Errors 1  " + work("two.xpk");
   EXPECT_EQ(overwritten(result.out), (Lines{first, first, first, second, second, second}));
@@ -197,7 +195,7 @@ TEST_F(Console, TheStatusLineStaysWhileQuietPackersWorkAndFitsTheTerminal) {
     EXPECT_EQ(shown[0], line.size() <= width
                             ? line
                             : "Done 0  Errors 0  ..." + line.substr(line.size() + 21 - width));
-    EXPECT_EQ(screen(result.out), screenOf(report(1, 0, 0, 12, 4)));
+    EXPECT_EQ(screen(result.out), screen(report(1, 0, 0, 12, 4)));
   }
 }
 
@@ -209,7 +207,7 @@ TEST_F(Console, AFatalStopEndsTheStatusLineFirst) {
       onTerminal(kConfig + "BreakOnError Yes\nPackerOutput Log\n" + kPackers, zelm);
   EXPECT_EQ(result.exitCode, 1) << harness::describe(result);
   EXPECT_EQ(overwritten(result.out).size(), 1u);
-  EXPECT_EQ(screen(result.out), screenOf("Can't run unpacker.\n"));
+  EXPECT_EQ(screen(result.out), screen("Can't run unpacker.\n"));
 }
 
 TEST_F(Console, AResizedTerminalChangesNothingAndAClosedOneStopsTheRunCleanly) {

@@ -65,7 +65,7 @@ void writeToConsole(const std::string& text) {
 // then go back to the start of its second half only.
 size_t usableColumns() {
   const int columns = platform::consoleColumns();
-  return (columns > 1 ? size_t(columns) : kFixedColumns) - 1;
+  return (columns > 0 ? size_t(columns) : kFixedColumns) - 1;
 }
 
 }  // namespace
