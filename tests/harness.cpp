@@ -4,9 +4,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,8 +80,20 @@ bool signalWhenDue(pid_t child, const ZelmRun* control, size_t& sent) {
   return sent < control->signals.size();
 }
 
-// Reads both pipes until they close or the deadline passes; false on timeout.
-bool drain(int outFd, int errFd, std::string& out, std::string& err,
+// Closes the terminal once the run's hang-up file exists; true while it
+// is still to come.
+bool hangUpWhenDue(const ZelmRun* control, pollfd& terminal, int& outFd, int& open) {
+  if (control == nullptr || control->hangUpWhen.empty() || terminal.fd < 0) return false;
+  if (!exists(control->hangUpWhen)) return true;
+  ::close(outFd);
+  outFd = terminal.fd = -1;
+  --open;
+  return false;
+}
+
+// Reads both outputs until they close or the deadline passes; false on
+// timeout. `outFd` is closed here when the run hangs its terminal up.
+bool drain(int& outFd, int errFd, std::string& out, std::string& err,
            std::chrono::steady_clock::time_point deadline, pid_t child, const ZelmRun* control) {
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
@@ -89,8 +104,11 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
-    // While a signal waits for its file, look again every few milliseconds.
-    const bool due = signalWhenDue(child, control, sent);
+    // While a signal or a hang-up waits for its file, look again every few
+    // milliseconds.
+    const bool hangUpDue = hangUpWhenDue(control, fds[0], outFd, open);
+    if (open == 0) break;
+    const bool due = signalWhenDue(child, control, sent) || hangUpDue;
     const int ready = ::poll(fds, 2, due ? 5 : static_cast<int>(left.count()));
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0 && due) continue;
@@ -107,6 +125,22 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
       }
     }
   }
+  return true;
+}
+
+// A pseudo-terminal as a pipe: [0] the side the harness reads, [1] the
+// terminal itself. Output is passed unchanged (no LF to CR LF).
+bool openTerminal(int columns, int ends[2]) {
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = static_cast<unsigned short>(columns < 0 ? 0 : columns);
+  if (::openpty(&ends[0], &ends[1], nullptr, nullptr, &size) != 0) return false;
+  termios mode{};
+  ::tcgetattr(ends[1], &mode);
+  mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  ::tcsetattr(ends[1], TCSANOW, &mode);
+  ::fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+  ::fcntl(ends[1], F_SETFD, FD_CLOEXEC);
   return true;
 }
 
@@ -167,9 +201,8 @@ ZelmResult runZelm(const ZelmRun& run) {
     args.insert(args.begin(), run.wrapper.begin() + 1, run.wrapper.end());
     program = run.wrapper.front();
   }
-  ZelmResult result =
-      runBinary(program, args, run.cwd.empty() ? binDir : run.cwd, run.env, run.timeoutSeconds,
-                &run);
+  ZelmResult result = runBinary(program, args, run.cwd.empty() ? binDir : run.cwd, run.env,
+                                run.timeoutSeconds, &run);
   result.binDir = binDir;
   if (fs::is_regular_file(binDir + "/zelm.log")) result.log = readFile(binDir + "/zelm.log");
   return result;
@@ -187,9 +220,13 @@ ZelmResult runBinary(const std::string& program, const std::vector<std::string>&
   std::vector<char*> envp = pointersTo(envText);
 
   ZelmResult result;
+  const bool terminal = control != nullptr && control->terminalColumns != 0;
   int outPipe[2];
   int errPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) return result;
+  if (terminal ? !openTerminal(control->terminalColumns, outPipe)
+               : ::pipe2(outPipe, O_CLOEXEC) != 0) {
+    return result;
+  }
   if (::pipe2(errPipe, O_CLOEXEC) != 0) {
     ::close(outPipe[0]);
     ::close(outPipe[1]);
@@ -197,7 +234,13 @@ ZelmResult runBinary(const std::string& program, const std::vector<std::string>&
   }
   const pid_t child = ::fork();
   if (child == 0) {
-    ::setpgid(0, 0);
+    if (terminal) {
+      // A session of its own, with the terminal as its controlling one.
+      ::setsid();
+      ::ioctl(outPipe[1], TIOCSCTTY, 0);
+    } else {
+      ::setpgid(0, 0);
+    }
     const int devNull = ::open("/dev/null", O_RDONLY);
     ::dup2(devNull, 0);
     ::dup2(outPipe[1], 1);
@@ -208,7 +251,8 @@ ZelmResult runBinary(const std::string& program, const std::vector<std::string>&
   }
   ::close(outPipe[1]);
   ::close(errPipe[1]);
-  if (child > 0) ::setpgid(child, child);
+  // Either side may come first; a child with a session of its own needs none.
+  if (child > 0 && !terminal) ::setpgid(child, child);
   if (control != nullptr && control->closedConsole) {
     ::close(outPipe[0]);
     outPipe[0] = -1;

@@ -50,6 +50,12 @@ struct ZelmRun {
   std::vector<std::pair<int, std::string>> signals;
   /// Standard output is a pipe whose reading end is already closed.
   bool closedConsole = false;
+  /// When above 0: standard output is a pseudo-terminal this many columns
+  /// wide (0 columns when -1), the controlling terminal of zelm's own session,
+  /// with zelm in its foreground. Its bytes come back unchanged in `out`.
+  int terminalColumns = 0;
+  /// With a terminal: it is closed (hung up) as soon as this file exists.
+  std::string hangUpWhen;
 };
 
 struct ZelmResult {

@@ -29,6 +29,7 @@
 //   RECORDER_KEEPTIME ':'-separated paths whose last-write time is put back
 //                     after the changes above, as cp -p or rsync -t do.
 //   RECORDER_PRINT    text written to standard output.
+//   RECORDER_STDERR   text written to standard error, after RECORDER_PRINT.
 //   RECORDER_SIGNAL   signal number to end with, after all of the above.
 //   RECORDER_EXIT     exit code (default 0).
 // In RECORDER_CREATE and RECORDER_REMOVE a path "@N" names argv[N] and "@-N"
@@ -167,6 +168,7 @@ int main(int argc, char** argv) {
     std::fputs(text, stdout);
     std::fflush(stdout);
   }
+  if (const char* text = setting("RECORDER_STDERR")) std::fputs(text, stderr);
   if (const char* number = setting("RECORDER_SIGNAL")) {
     const int signal = std::atoi(number);
     std::signal(signal, SIG_DFL);

@@ -74,6 +74,13 @@ int leadingInteger(std::string_view word) {
   return magnitude > INT_MAX ? INT_MAX : int(magnitude);
 }
 
+// Any other word keeps the packers on the console, as they always were.
+PackerOutput packerOutputOf(std::string_view value) {
+  if (wordIs(value, "Log")) return PackerOutput::Log;
+  if (wordIs(value, "Quiet")) return PackerOutput::Quiet;
+  return PackerOutput::Console;
+}
+
 void markNoSignature(PackerDef& packer) { packer.sigBytes[0] = 0xFF; }
 
 void readSignature(PackerDef& packer, std::string_view value) {
@@ -143,11 +150,14 @@ struct KeyRule {
 };
 
 // Tested in this order. A key that begins another key stands after it
-// (LogFile before Log), so the first key that matches is the right one.
+// (LogFile before Log, PackerOutput before Pack), so the first key that
+// matches is the right one.
 constexpr KeyRule kKeys[] = {
     {"ID", roomForPacker, applyId},
     {"Ext", havePacker,
      [](ReadState&, std::string_view v) { currentPacker().ext = restOfLine(v); }},
+    {"PackerOutput", always,
+     [](ReadState&, std::string_view v) { settings.packerOutput = packerOutputOf(v); }},
     {"Pack", havePacker,
      [](ReadState&, std::string_view v) { currentPacker().pack = restOfLine(v); }},
     {"Unpack", havePacker,
@@ -204,6 +214,8 @@ constexpr KeyRule kKeys[] = {
      [](ReadState&, std::string_view v) {
        settings.timeoutSeconds = std::max(0, leadingInteger(firstWord(v)));
      }},
+    {"Progress", always,
+     [](ReadState&, std::string_view v) { settings.progress = wordIs(v, "Yes") ? 1 : 0; }},
 };
 
 void applyLine(ReadState& state, std::string_view line) {

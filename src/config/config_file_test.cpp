@@ -263,6 +263,38 @@ TEST_F(ConfigFileTest, VerifyAndTimeoutAnywhereLeaveThePackerKeysAlone) {
   }
 }
 
+TEST_F(ConfigFileTest, ProgressAndPackerOutputAnywhereLeaveThePackKeyAlone) {
+  const std::string packer = "ID 00 41\nExt AAA\nPack apack -a\nUnpack aun\n";
+  struct Row {
+    std::string text;
+    int progress;
+    PackerOutput output;
+    std::string pack = "apack -a";
+  };
+  const Row rows[] = {
+      {packer, 1, PackerOutput::Console},
+      {"Progress No\nPackerOutput Log\n" + packer, 0, PackerOutput::Log},
+      {packer + "PackerOutput quiet\nProgress yes\n", 1, PackerOutput::Quiet},
+      {"ID 00 41\nExt AAA\nPackerOutput LOG\nPack apack -a\nProgress No\nUnpack aun\n", 0,
+       PackerOutput::Log},
+      {"ID 00 41\nExt AAA\nPack apack -a\nPackerOutput Log\nUnpack aun\n", 1, PackerOutput::Log},
+      {packer + "PackerOutput Log\nPackerOutput Console\n", 1, PackerOutput::Console},
+      {packer + "PackerOutput Screen\nProgress Maybe\n", 0, PackerOutput::Console},
+      {packer + "PackerOutput\nProgress\n", 0, PackerOutput::Console},
+      {"ID 00 41\nExt AAA\nPack packeroutput Log\nUnpack aun\n", 1, PackerOutput::Console,
+       "packeroutput Log"},
+  };
+  for (const Row& row : rows) {
+    settings = Settings{};
+    ASSERT_EQ(readConfigText(row.text), 1) << visible(row.text);
+    EXPECT_EQ(settings.progress, row.progress) << visible(row.text);
+    EXPECT_EQ(settings.packerOutput, row.output) << visible(row.text);
+    ASSERT_EQ(settings.packers.size(), 1u) << visible(row.text);
+    EXPECT_EQ(settings.packers[0].pack, row.pack) << visible(row.text);
+    EXPECT_EQ(settings.packers[0].unpack, "aun") << visible(row.text);
+  }
+}
+
 struct ListRow {
   const char* text;
   std::vector<std::string> Settings::*list;

@@ -24,6 +24,13 @@ struct PackerDef {
   std::optional<std::string> append;
 };
 
+/// Where the packers' own output goes.
+enum class PackerOutput {
+  Console,  // they share zelm's console
+  Log,      // into the log as text lines (nowhere when the log is not open)
+  Quiet     // nowhere
+};
+
 struct Settings {
   std::vector<std::string> inputNames;  // not capped: a shell may expand *.zip
   std::vector<std::string> listFiles;   // stored whole, "@" included
@@ -54,8 +61,10 @@ struct Settings {
   int errorExit = 0;                   // ErrorExit Yes: exit code 2 when an archive failed
   std::optional<std::string> workDir;  // WorkDir: work directories are made below it
   std::optional<std::string> logFile;  // LogFile: the log's path, relative to the start
-  int verify = 0;          // unpack every new archive again and compare
-  int timeoutSeconds = 0;  // time limit of every external program; 0: none
+  int verify = 0;                      // unpack every new archive again and compare
+  int timeoutSeconds = 0;              // time limit of every external program; 0: none
+  int progress = 1;                    // a status line while converting, on a terminal only
+  PackerOutput packerOutput = PackerOutput::Console;
 };
 
 /// The run's settings: filled at start-up, read-only afterwards.

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "run/driver.h"
 #include "run/output.h"
+#include "run/progress.h"
 #include "search/archive_search.h"
 
 namespace {
@@ -205,6 +206,7 @@ int convertArchive(const std::string& sourceName, int sourcePacker) {
 
   Conversion c;
   c.names = buildNames(sourceName);
+  showProgress(c.names.sourceFullPath);
   // Read before anything runs, so a repack onto the same file keeps it.
   std::optional<platform::DosDateTime> sourceTime;
   if (platform::DosDateTime when; platform::readDosTime(sourceName, when)) {
@@ -235,6 +237,8 @@ int convertArchive(const std::string& sourceName, int sourcePacker) {
     abandonIfStopped(c);
     filterFileIdDiz(settings.fileIdDizMode);
     if (!failed) failed = packTestAndVerify(c);
+    // A pack cut short leaves a part of an archive that no one has checked.
+    abandonIfStopped(c);
   }
 
   int verdict = 0;

@@ -1,7 +1,7 @@
 // Locating and running the external packer and Exec programs.
 #include "convert/external_program.h"
 
-#include "config/settings.h"
+#include "convert/program_output.h"
 #include "platform/platform.h"
 #include "run/output.h"
 #include "search/wildcard.h"
@@ -112,8 +112,7 @@ int runProgram(const std::string& path, std::string_view args,
     argv.emplace_back(archive);
   }
   appendWords(argv, append);
-  const platform::RunResult result =
-      platform::runAndWait(path, argv, {.timeLimitSeconds = settings.timeoutSeconds});
+  const platform::RunResult result = runWithPackerOutput(path, argv);
   if (result.end == platform::RunEnd::TimedOut) logMessage("Timeout:            %s\n", path);
   if (result.end == platform::RunEnd::Exited || result.end == platform::RunEnd::NotStarted) {
     return result.exitCode;

@@ -38,8 +38,8 @@ constexpr int kProgramStopped = -2;
 
 /// Runs a located program with the words of `args`, then `reference` as one
 /// argument when present, then the words of `append`, within the Timeout
-/// limit of the settings. Returns the exit code, 128 + signal, -1 when it
-/// cannot start, or kProgramStopped; a program past its limit is logged as
+/// limit of the settings, its output going where PackerOutput says. Returns the exit code, 128 +
+/// signal, -1 when it cannot start, or kProgramStopped; a program past its limit is logged as
 /// "Timeout:" with its path.
 int runProgram(const std::string& path, std::string_view args,
                const std::optional<std::string>& reference = std::nullopt,

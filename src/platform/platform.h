@@ -128,8 +128,21 @@ enum class RunEnd {
   NotStarted  // it could not be started
 };
 
+/// Where a started program's standard output and standard error go.
+enum class ProgramOutput {
+  Console,  // the console this program writes to, shared with it
+  Capture,  // handed to RunOptions::takeOutput while the program runs
+  Discard   // nowhere
+};
+
 struct RunOptions {
   int timeLimitSeconds = 0;  // 0 or less: no limit
+  ProgramOutput output = ProgramOutput::Console;
+  /// With Capture: called in this process with each piece of what the
+  /// program writes to standard output and standard error, in the order
+  /// written, as it arrives and lastly when it has ended. The program never
+  /// waits for the caller: its output is read while its time limit runs.
+  std::function<void(std::string_view piece)> takeOutput = nullptr;
 };
 
 struct RunResult {
@@ -138,8 +151,9 @@ struct RunResult {
 };
 
 /// Starts `program` with `args` (its argv after argv[0]) in the current
-/// directory with the inherited environment, standard output and standard
-/// error, after flushing standard output, and waits for it. The program runs
+/// directory with the inherited environment, after flushing standard output,
+/// and waits for it. Its standard output and standard error go where
+/// `options.output` says (a Capture that cannot be set up starts nothing). The program runs
 /// in a group of its own with the default signal handling and reads its
 /// standard input from the null device: it can never take the user's
 /// keystrokes or wait for them. When the time limit passes or a stop signal
@@ -158,6 +172,13 @@ void catchStopSignals();
 /// The stop signal that asked the run to end, 0 while none has. Once it has
 /// reported one, a further stop signal ends the process at once.
 int stopSignal();
+
+/// True when standard output is a terminal and this program is in its
+/// foreground, so that a line drawn there disturbs no one else's screen.
+bool consoleIsTerminal();
+
+/// The width in columns of the terminal standard output is, 0 when unknown.
+int consoleColumns();
 
 /// Reads up to `count` bytes from the start of a regular file (a link is
 /// followed; devices, pipes and directories are refused); false when the

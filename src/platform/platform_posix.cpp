@@ -1,10 +1,11 @@
 // The operating-system services of platform.h on POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
-#include <sys/select.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -699,8 +700,19 @@ void watchChildren() {
   watching = true;
 }
 
+// Where the program's standard output and standard error are sent.
+void directOutput(posix_spawn_file_actions_t& actions, ProgramOutput output, int captureFd) {
+  if (output == ProgramOutput::Discard) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  } else if (output == ProgramOutput::Capture) {
+    posix_spawn_file_actions_adddup2(&actions, captureFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, captureFd, STDERR_FILENO);
+  }
+}
+
 bool spawnInOwnGroup(const std::string& program, const std::vector<std::string>& args,
-                     pid_t& child) {
+                     ProgramOutput output, int captureFd, pid_t& child) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 2);
   argv.push_back(const_cast<char*>(program.c_str()));
@@ -725,6 +737,7 @@ bool spawnInOwnGroup(const std::string& program, const std::vector<std::string>&
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  directOutput(actions, output, captureFd);
 
   const int failed =
       ::posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
@@ -784,10 +797,73 @@ int exitCodeOf(int status) {
   return -1;
 }
 
+// The pipe a program's output is captured through. Its reading end never
+// blocks, so the wait for the program reads whatever is there and goes on.
+class OutputPipe {
+ public:
+  OutputPipe() = default;
+  OutputPipe(const OutputPipe&) = delete;
+  OutputPipe& operator=(const OutputPipe&) = delete;
+  ~OutputPipe() {
+    closeWritingEnd();
+    if (reading_ >= 0) ::close(reading_);
+  }
+
+  bool open(const std::function<void(std::string_view)>* take) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    reading_ = ends[0];
+    writing_ = ends[1];
+    ::fcntl(reading_, F_SETFL, ::fcntl(reading_, F_GETFL) | O_NONBLOCK);
+    take_ = take;
+    return true;
+  }
+
+  int writingEnd() const { return writing_; }
+  // -1 when nothing is captured or everything has been read.
+  int readingEnd() const { return reading_; }
+
+  // Only the program holds the writing end, so the pipe ends when it does.
+  void closeWritingEnd() {
+    if (writing_ >= 0) ::close(writing_);
+    writing_ = -1;
+  }
+
+  // One read of what is there; false once there is nothing more to come.
+  bool readSome() {
+    if (reading_ < 0) return false;
+    char buffer[65536];
+    const ssize_t got = ::read(reading_, buffer, sizeof buffer);
+    if (got > 0) {
+      if (take_ != nullptr && *take_) (*take_)(std::string_view(buffer, size_t(got)));
+      return true;
+    }
+    if (got < 0 && errno == EINTR) return true;
+    if (got < 0 && errno == EAGAIN) return false;  // more may come later
+    ::close(reading_);
+    reading_ = -1;
+    return false;
+  }
+
+  // After the program has ended: what it wrote is all in the pipe. Whatever
+  // it left running may go on writing, so no more than a full pipe's worth
+  // of reads is waited for.
+  void readRest() {
+    for (int reads = 0; reads < 64 && readSome(); ++reads) {
+    }
+  }
+
+ private:
+  int reading_ = -1;
+  int writing_ = -1;
+  const std::function<void(std::string_view)>* take_ = nullptr;
+};
+
 // One program being waited for, and how it is brought to an end.
 class ChildWait {
  public:
-  ChildWait(pid_t child, const RunOptions& options) : child_(child) {
+  ChildWait(pid_t child, const RunOptions& options, OutputPipe& output)
+      : child_(child), output_(output) {
     if (options.timeLimitSeconds > 0) {
       limit_ = secondsAfter(monotonicNow(), options.timeLimitSeconds);
       hasLimit_ = true;
@@ -803,19 +879,11 @@ class ChildWait {
       if (!askedToEnd_ && stopSignalNumber != 0) askToEnd(RunEnd::Stopped);
       if (!askedToEnd_ && hasLimit_ && reached(limit_)) askToEnd(RunEnd::TimedOut);
       if (askedToEnd_ && (reached(killAt_) || stopRequests > 1)) kill();
-      const timespec* timeout = nullptr;
-      timespec left{};
-      if (askedToEnd_ && !killed_) {
-        left = timeUntil(killAt_);
-        timeout = &left;
-      } else if (!askedToEnd_ && hasLimit_) {
-        left = timeUntil(limit_);
-        timeout = &left;
-      }
-      ::pselect(0, nullptr, nullptr, nullptr, timeout, &asleep);
+      sleep(asleep);
     }
     // Whatever it started goes with it.
     if (askedToEnd_) kill();
+    output_.readRest();
     int status = 0;
     pid_t reaped = -1;
     do {
@@ -829,6 +897,26 @@ class ChildWait {
   }
 
  private:
+  // Until a signal of interest, the next deadline, or output to read. The
+  // output is read as it comes: a full pipe would hold the program up, and
+  // with it the run, past any time limit.
+  void sleep(const sigset_t& asleep) {
+    const timespec* timeout = nullptr;
+    timespec left{};
+    if (askedToEnd_ && !killed_) {
+      left = timeUntil(killAt_);
+      timeout = &left;
+    } else if (!askedToEnd_ && hasLimit_) {
+      left = timeUntil(limit_);
+      timeout = &left;
+    }
+    pollfd output{output_.readingEnd(), POLLIN, 0};
+    const nfds_t watched = output.fd >= 0 ? 1 : 0;
+    if (::ppoll(&output, watched, timeout, &asleep) > 0 && output.revents != 0) {
+      output_.readSome();
+    }
+  }
+
   void askToEnd(RunEnd why) {
     end_ = why;
     askedToEnd_ = true;
@@ -851,6 +939,7 @@ class ChildWait {
   }
 
   pid_t child_;
+  OutputPipe& output_;
   bool hasLimit_ = false;
   timespec limit_{};
   bool askedToEnd_ = false;
@@ -878,10 +967,25 @@ RunResult runAndWait(const std::string& program, const std::vector<std::string>&
   sigemptyset(&watched);
   for (const int signal : {SIGCHLD, SIGINT, SIGTERM, SIGHUP}) sigaddset(&watched, signal);
   ::sigprocmask(SIG_BLOCK, &watched, &before);
+  OutputPipe output;
+  const bool ready = options.output != ProgramOutput::Capture || output.open(&options.takeOutput);
   pid_t child = 0;
-  if (spawnInOwnGroup(program, args, child)) result = ChildWait(child, options).wait(before);
+  if (ready && spawnInOwnGroup(program, args, options.output, output.writingEnd(), child)) {
+    output.closeWritingEnd();
+    result = ChildWait(child, options, output).wait(before);
+  }
   ::sigprocmask(SIG_SETMASK, &before, nullptr);
   return result;
+}
+
+bool consoleIsTerminal() {
+  return ::isatty(STDOUT_FILENO) == 1 && ::tcgetpgrp(STDOUT_FILENO) == ::getpgrp();
+}
+
+int consoleColumns() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 void catchStopSignals() {

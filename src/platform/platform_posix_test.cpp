@@ -614,4 +614,37 @@ TEST_F(PlatformPosix, RunAndWaitEndsAProgramPastItsLimitWithAllItStarted) {
   EXPECT_EQ(quick.exitCode, 4);
 }
 
+TEST_F(PlatformPosix, RunAndWaitCapturesOrDiscardsBothOutputsInTheOrderWritten) {
+  std::string captured;
+  platform::RunOptions capture;
+  capture.output = platform::ProgramOutput::Capture;
+  capture.takeOutput = [&captured](std::string_view piece) { captured.append(piece); };
+  const std::string script = "printf 'out|'; printf 'err|' >&2; printf 'last'";
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(platform::runAndWait("/bin/sh", {"-c", script}, capture).exitCode, 0);
+  platform::RunOptions discard;
+  discard.output = platform::ProgramOutput::Discard;
+  EXPECT_EQ(platform::runAndWait("/bin/sh", {"-c", script + "; exit 3"}, discard).exitCode, 3);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(captured, "out|err|last");
+}
+
+TEST_F(PlatformPosix, RunAndWaitReadsAChattyProgramWhileItsTimeLimitHolds) {
+  size_t captured = 0;
+  platform::RunOptions options;
+  options.timeLimitSeconds = 30;
+  options.output = platform::ProgramOutput::Capture;
+  options.takeOutput = [&captured](std::string_view piece) { captured += piece.size(); };
+  // Far more than a pipe holds: the program finishes only if it is read.
+  platform::RunResult result =
+      platform::runAndWait("/bin/sh", {"-c", "head -c 5000000 /dev/zero"}, options);
+  EXPECT_EQ(result.end, platform::RunEnd::Exited);
+  EXPECT_EQ(captured, 5000000u);
+  // One that never stops writing is still ended at its limit.
+  options.timeLimitSeconds = 1;
+  result = platform::runAndWait("/bin/sh", {"-c", "while :; do echo chatter; done"}, options);
+  EXPECT_EQ(result.end, platform::RunEnd::TimedOut);
+  EXPECT_GT(captured, 5000000u);
+}
+
 }  // namespace

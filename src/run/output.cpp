@@ -7,6 +7,7 @@
 
 #include "config/settings.h"
 #include "platform/platform.h"
+#include "run/progress.h"
 
 RunStats runStats;
 
@@ -20,7 +21,9 @@ std::string fillFormat(std::string_view format, std::string_view text) {
   return out;
 }
 
+// The status line never mixes with what the console is told.
 void writeConsole(std::string_view text) {
+  hideProgress();
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
