@@ -43,8 +43,9 @@ size_t driveLength(std::string_view name);
 /// True for a byte that separates path components in a name the user gave.
 bool isSeparator(char c);
 
-/// The separator the program writes into the paths it builds.
-constexpr char kSeparator = '/';
+/// The separator the program writes into the paths it builds: "/" on POSIX,
+/// "\" on Windows.
+extern const char kSeparator;
 
 /// Creates a new private directory; false when it exists already or cannot
 /// be created.
@@ -158,7 +159,10 @@ class TextReader {
 
  private:
   int nextByte();
-  std::FILE* file_ = nullptr;
+  int rawByte();
+  std::intptr_t file_ = -1;
+  std::string buffer_;
+  size_t at_ = 0;
   bool ended_ = false;
   int pending_ = -1;
 };
@@ -178,7 +182,7 @@ class TextWriter {
 
   /// Opens or creates the file; false on failure.
   bool open(const std::string& path, Mode mode);
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return file_ != -1; }
   /// Writes `text` whole; false when the file is not open or the write
   /// failed or fell short (a full disk).
   bool write(std::string_view text);
@@ -187,7 +191,31 @@ class TextWriter {
   bool close();
 
  private:
-  int fd_ = -1;
+  std::intptr_t file_ = -1;
 };
+
+// --- How names and programs differ between the platforms ---
+
+/// True for a name that does not depend on the current directory: "/x" on
+/// POSIX; "\x", "C:\x" and "\\server\share" on Windows, where "C:x" depends
+/// on drive C's current directory and is not absolute.
+bool isAbsolute(std::string_view name);
+
+/// True when two names in one directory name the same entry: byte for byte
+/// on POSIX, a-z and A-Z alike on Windows.
+bool sameEntryName(std::string_view a, std::string_view b);
+
+/// True where programs are known by their extension (Windows): a program
+/// name is then tried as written only when it fits "*.COM" or "*.EXE", so a
+/// batch file is never located. False on POSIX, where programs carry no
+/// extension and the name itself is always tried first.
+extern const bool kProgramsCarryExtension;
+
+/// Starts `program` and waits for it as runAndWait does. Where programs get
+/// their arguments as a vector (POSIX) they get `words`; where they get one
+/// command line (Windows) they get `line` exactly as given and parse it
+/// themselves.
+int runCommandLine(const std::string& program, const std::vector<std::string>& words,
+                   const std::string& line);
 
 }  // namespace platform

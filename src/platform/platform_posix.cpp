@@ -7,38 +7,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "platform/listing_order.h"
 #include "platform/platform.h"
+#include "platform/raw_file.h"
 
 extern char** environ;
 
 namespace platform {
 
 namespace {
-
-unsigned char upperByte(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 32) : u;
-}
-
-// The order an NTFS volume lists names in, made total by the raw bytes.
-bool listedBefore(const DirEntry& a, const DirEntry& b) {
-  const auto rank = [](const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; };
-  if (rank(a.name) != rank(b.name)) return rank(a.name) < rank(b.name);
-  const size_t common = std::min(a.name.size(), b.name.size());
-  for (size_t i = 0; i < common; ++i) {
-    const unsigned char x = upperByte(a.name[i]);
-    const unsigned char y = upperByte(b.name[i]);
-    if (x != y) return x < y;
-  }
-  if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-  return a.name < b.name;
-}
 
 bool isReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 
@@ -117,7 +99,7 @@ bool listDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
     entries.push_back(std::move(entry));
   }
   ::closedir(stream);
-  std::sort(entries.begin(), entries.end(), listedBefore);
+  sortListing(entries);
   return true;
 }
 
@@ -381,99 +363,55 @@ bool copyFile(const std::string& from, const std::string& to) {
   return ok;
 }
 
-TextReader::~TextReader() { close(); }
+namespace raw {
 
-bool TextReader::open(const std::string& path, bool followLinks) {
-  close();
-  int fd = -1;
-  if (followLinks) {
-    // A pipe is a fair list file (a shell's process substitution), so only
-    // directories are refused here.
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
-      ::close(fd);
-      fd = -1;
-    }
-  } else {
-    fd = openRegularForReading(path, false);
-  }
-  if (fd < 0) return false;
-  file_ = ::fdopen(fd, "rb");
-  if (file_ == nullptr) {
+File openForReading(const std::string& path, bool followLinks) {
+  if (!followLinks) return openRegularForReading(path, false);
+  // A pipe is a fair list file (a shell's process substitution), so only
+  // directories are refused here.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
     ::close(fd);
-    return false;
+    fd = -1;
   }
-  ended_ = false;
-  pending_ = -1;
-  return true;
+  return fd < 0 ? kNoFile : fd;
 }
 
-int TextReader::nextByte() {
-  if (ended_ || file_ == nullptr) return EOF;
-  int c = pending_;
-  pending_ = -1;
-  if (c < 0) c = std::getc(file_);
-  if (c == EOF || c == 0x1A) {
-    ended_ = true;
-    return EOF;
+File openForWriting(const std::string& path, bool append) {
+  if (!readyForWriting(path, !append)) return kNoFile;
+  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+  const int fd = ::open(path.c_str(), flags, 0666);
+  return fd < 0 ? kNoFile : fd;
+}
+
+size_t read(File file, char* data, size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(file), data, size);
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) return 0;
   }
-  if (c != '\r') return c;
-  const int next = std::getc(file_);
-  if (next == '\n') return '\n';
-  if (next == EOF || next == 0x1A) {
-    ended_ = true;
-  } else {
-    pending_ = next;
-  }
-  return '\r';
 }
 
-bool TextReader::readPiece(std::string& piece, size_t maxBytes) {
-  piece.clear();
-  while (piece.size() < maxBytes) {
-    const int c = nextByte();
-    if (c == EOF) break;
-    piece.push_back(static_cast<char>(c));
-    if (c == '\n') break;
-  }
-  return !piece.empty();
+bool write(File file, const char* data, size_t size) {
+  return writeAll(static_cast<int>(file), data, size);
 }
 
-void TextReader::close() {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
-  ended_ = false;
-  pending_ = -1;
-}
+bool close(File file) { return ::close(static_cast<int>(file)) == 0; }
 
-TextWriter::~TextWriter() { close(); }
+}  // namespace raw
 
-bool TextWriter::open(const std::string& path, Mode mode) {
-  close();
-  const bool truncate = mode == Mode::Truncate;
-  if (!readyForWriting(path, truncate)) return false;
-  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND);
-  fd_ = ::open(path.c_str(), flags, 0666);
-  return fd_ >= 0;
-}
+const char kSeparator = '/';
 
-bool TextWriter::write(std::string_view text) {
-  if (fd_ < 0) return false;
-  std::string converted;
-  converted.reserve(text.size() + text.size() / 16 + 2);
-  for (char c : text) {
-    if (c == '\n') converted += '\r';
-    converted += c;
-  }
-  return writeAll(fd_, converted.data(), converted.size());
-}
+const bool kProgramsCarryExtension = false;
 
-bool TextWriter::close() {
-  if (fd_ < 0) return false;
-  const bool ok = ::close(fd_) == 0;
-  fd_ = -1;
-  return ok;
+bool isAbsolute(std::string_view name) { return !name.empty() && name[0] == '/'; }
+
+bool sameEntryName(std::string_view a, std::string_view b) { return a == b; }
+
+int runCommandLine(const std::string& program, const std::vector<std::string>& words,
+                   const std::string&) {
+  return runAndWait(program, words);
 }
 
 }  // namespace platform
