@@ -37,7 +37,9 @@ ConversionNames buildNames(const std::string& sourceName) {
   const std::string baseName = sourceName.substr(0, dot);
   const bool baseHasBlank = hasBlank(baseName);
   names.sourceFromWork = std::string("..") + platform::kSeparator + sourceName;
-  names.sourceReference = baseHasBlank ? quoted(names.sourceFromWork) : names.sourceFromWork;
+  // A blank in the extension alone would split the reference too.
+  names.sourceReference =
+      hasBlank(sourceName) ? quoted(names.sourceFromWork) : names.sourceFromWork;
 
   std::string targetDir = "..";
   if (settings.destinationDir) {

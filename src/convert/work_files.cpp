@@ -67,7 +67,7 @@ std::string createWorkDirectory() {
 }
 
 bool findPatternMatch(const std::string& name, const std::string& pattern) {
-  if (!hasWildcard(pattern)) return name == pattern;
+  if (!hasWildcard(pattern)) return platform::sameEntryName(name, pattern);
   if (globMatch(name, pattern)) return true;
   // "*.*" and "NAME.*" also fit names without a dot.
   if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&

@@ -214,7 +214,8 @@ std::optional<std::string> extractDescription(const std::string& archiveName, in
     removeTree(workDir);
     return std::nullopt;
   }
-  const std::string reference = std::string("..") + platform::kSeparator + archiveName;
+  std::string reference = std::string("..") + platform::kSeparator + archiveName;
+  if (reference.find(' ') != std::string::npos) reference = "\"" + reference + "\"";
   std::string text = readFirstDescriptionFile(*program, unpack.args, reference);
   platform::changeDirectory("..");
   removeTree(workDir);

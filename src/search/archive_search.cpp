@@ -21,7 +21,7 @@ namespace {
 // mirror would grow below itself level by level.
 bool isDestinationRoot(const std::string& dirName) {
   if (!settings.destinationDir) return false;
-  const std::string dest = settings.destinationDir->empty() ? "/" : *settings.destinationDir;
+  const std::string dest = *settings.destinationDir + platform::kSeparator;
   const auto destStatus = platform::fileStatus(dest, true);
   const auto dirStatus = platform::fileStatus(dirName, false);
   return destStatus && dirStatus && destStatus->id == dirStatus->id;
@@ -29,7 +29,7 @@ bool isDestinationRoot(const std::string& dirName) {
 
 void mirrorDirectory() {
   if (!settings.destinationDir) return;
-  platform::makeSharedDirectory(*settings.destinationDir + "/" + relativeDir);
+  platform::makeSharedDirectory(*settings.destinationDir + platform::kSeparator + relativeDir);
 }
 
 void walkSubdirectory(const std::string& name, const std::string& mask) {
@@ -41,7 +41,7 @@ void walkSubdirectory(const std::string& name, const std::string& mask) {
   if (isDestinationRoot(name)) return;
   if (!platform::changeDirectory(name)) return;
   const size_t keptLength = relativeDir.size();
-  if (!relativeDir.empty()) relativeDir += '/';
+  if (!relativeDir.empty()) relativeDir += platform::kSeparator;
   relativeDir += name;
   mirrorDirectory();
   walkDirectory(mask);
