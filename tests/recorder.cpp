@@ -8,12 +8,14 @@
 //   run <argc>
 //   cwd <length> <current directory>
 //   arg <length> <argument>          one line per argv entry, argv[0] first
+//   line <length> <command line>     only where programs get one command
+//                                    line (Windows): that line as given
 //   file <length> <relative path>    only with RECORDER_LIST: the tree below
 //                                    the current directory, sorted, a
 //                                    directory with a trailing '/'
 //   end
 //
-// The role is the base name of argv[0]. One binary copied under several
+// The role is the base name of argv[0] (without ".exe" on Windows). One binary copied under several
 // names plays several programs: every setting below is looked up first as
 // NAME_<role> (RECORDER_EXIT_ypk) and then as NAME.
 //   RECORDER_LIST     any value: list the tree in the record.
@@ -27,9 +29,6 @@
 // In RECORDER_CREATE and RECORDER_REMOVE a path "@N" names argv[N] and "@-N"
 // argv[argc-N], so "@-1" is the last argument (the archive of a packer
 // without Append text).
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -38,6 +37,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "recorder_os.h"
 
 namespace fs = std::filesystem;
 
@@ -82,6 +83,9 @@ std::string buildRecord(int argc, char** argv) {
   std::error_code error;
   field(record, "cwd", fs::current_path(error).string());
   for (int i = 0; i < argc; ++i) field(record, "arg", argv[i]);
+  if (const std::string line = recorder::rawCommandLine(); !line.empty()) {
+    field(record, "line", line);
+  }
   if (setting("RECORDER_LIST") != nullptr) {
     std::vector<std::string> names;
     for (auto it = fs::recursive_directory_iterator(".", error);
@@ -96,18 +100,10 @@ std::string buildRecord(int argc, char** argv) {
 }
 
 void appendRecord(const std::string& record) {
-  std::string logPath;
-  if (const char* named = setting("RECORDER_LOG")) {
-    logPath = named;
-  } else {
-    std::error_code error;
-    logPath = fs::read_symlink("/proc/self/exe", error).parent_path() / "recorder.log";
-  }
-  const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (fd < 0) return;
-  // One write keeps the record whole.
-  if (::write(fd, record.data(), record.size()) < 0) std::perror("recorder");
-  ::close(fd);
+  const char* named = setting("RECORDER_LOG");
+  const std::string logPath =
+      named ? std::string(named) : (fs::path(recorder::ownDirectory()) / "recorder.log").string();
+  recorder::appendWhole(logPath, record);
 }
 
 void createFiles(int argc, char** argv) {
@@ -136,7 +132,7 @@ void removeFiles(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  role = argc > 0 ? fs::path(argv[0]).filename().string() : "recorder";
+  role = argc > 0 ? recorder::roleOf(argv[0]) : "recorder";
   appendRecord(buildRecord(argc, argv));
   createFiles(argc, argv);
   removeFiles(argc, argv);
