@@ -24,13 +24,13 @@
 //                     src over dst. Missing parent directories are made.
 //   RECORDER_REMOVE   ':'-separated paths to remove (files, or empty dirs).
 //   RECORDER_PRINT    text written to standard output.
-//   RECORDER_SIGNAL   signal number to end with, after all of the above.
+//   RECORDER_SIGNAL   signal number to end with, after all of the above (on
+//                     Windows: an access violation, whatever the number).
 //   RECORDER_EXIT     exit code (default 0).
 // In RECORDER_CREATE and RECORDER_REMOVE a path "@N" names argv[N] and "@-N"
 // argv[argc-N], so "@-1" is the last argument (the archive of a packer
 // without Append text).
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -91,7 +91,7 @@ std::string buildRecord(int argc, char** argv) {
     for (auto it = fs::recursive_directory_iterator(".", error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
       const bool isDir = it->is_directory(error) && !it->is_symlink(error);
-      names.push_back(it->path().lexically_relative(".").string() + (isDir ? "/" : ""));
+      names.push_back(it->path().lexically_relative(".").generic_string() + (isDir ? "/" : ""));
     }
     std::sort(names.begin(), names.end());
     for (const auto& name : names) field(record, "file", name);
@@ -140,11 +140,7 @@ int main(int argc, char** argv) {
     std::fputs(text, stdout);
     std::fflush(stdout);
   }
-  if (const char* number = setting("RECORDER_SIGNAL")) {
-    const int signal = std::atoi(number);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-  }
+  if (const char* number = setting("RECORDER_SIGNAL")) recorder::crash(std::atoi(number));
   const char* code = setting("RECORDER_EXIT");
   return code ? std::atoi(code) : 0;
 }

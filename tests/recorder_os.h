@@ -16,6 +16,10 @@ std::string ownDirectory();
 /// line (Windows); "" where they get an argument vector.
 std::string rawCommandLine();
 
+/// Ends the program the way a crash does: by the signal `number` on POSIX,
+/// with the exit code of an access violation (0xC0000005) on Windows.
+[[noreturn]] void crash(int number);
+
 /// Appends `bytes` to the file at `path` (created when missing) in one write,
 /// so that records of concurrent runs never interleave.
 void appendWhole(const std::string& path, const std::string& bytes);

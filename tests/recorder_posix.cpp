@@ -2,7 +2,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "recorder_os.h"
@@ -19,6 +21,12 @@ std::string ownDirectory() {
 }
 
 std::string rawCommandLine() { return ""; }
+
+void crash(int number) {
+  std::signal(number, SIG_DFL);
+  std::raise(number);
+  std::abort();
+}
 
 void appendWhole(const std::string& path, const std::string& bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);

@@ -1,6 +1,8 @@
 // The recorder's operating-system needs on Windows.
 #include <windows.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <filesystem>
 
 #include "recorder_os.h"
@@ -29,6 +31,10 @@ std::string ownDirectory() {
 }
 
 std::string rawCommandLine() { return GetCommandLineA(); }
+
+// Ends with the exit code an access violation gives, without the fault
+// itself, about which wine would talk on the shared console.
+void crash(int) { ExitProcess(EXCEPTION_ACCESS_VIOLATION); }
 
 void appendWhole(const std::string& path, const std::string& bytes) {
   HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
