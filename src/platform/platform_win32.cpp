@@ -344,6 +344,8 @@ bool changeDirectory(const std::string& path) {
   if (path.empty()) return false;
   const std::string target = absolutePath(path);
   if (target.size() > kMaxCurrentDirectory) return false;
+  // The drive being left keeps its directory, however it was set.
+  rememberDriveDirectory(currentDirectory());
   if (!SetCurrentDirectoryA(target.c_str())) return false;
   rememberDriveDirectory(currentDirectory());
   return true;
