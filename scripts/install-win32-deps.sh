@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the cross compiler and 32-bit wine that the Windows build and its tests need, when missing.
+# Installs what the Windows build and its tests need, when it is missing: the
+# MinGW-w64 cross compiler, GoogleTest's sources and 32-bit wine.
 set -euo pipefail
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -8,27 +9,19 @@ sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
 export DEBIAN_FRONTEND=noninteractive
 
-updated=no
-update_once() {
-  if [ "$updated" = no ]; then
-    $sudo_cmd apt-get update -q
-    updated=yes
-  fi
-}
-
-if ! have_pkg g++-mingw-w64-i686; then
-  echo "Installing: g++-mingw-w64-i686"
-  update_once
-  $sudo_cmd apt-get install -y -q --no-install-recommends g++-mingw-w64-i686
+need=()
+have_pkg g++-mingw-w64-i686 || need+=(g++-mingw-w64-i686)
+have_pkg googletest || need+=(googletest)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  $sudo_cmd apt-get update -q
+  $sudo_cmd apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $sudo_cmd dpkg --add-architecture i386
-  updated=no
-fi
-
+# wine32 is an i386 package: the architecture must be known before it is.
 if ! have_pkg wine || ! have_pkg wine32:i386; then
   echo "Installing: wine wine32:i386"
-  update_once
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo_cmd dpkg --add-architecture i386
+  $sudo_cmd apt-get update -q
   $sudo_cmd apt-get install -y -q wine wine32:i386
 fi

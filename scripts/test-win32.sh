@@ -12,11 +12,13 @@ export WINEDEBUG=-all
 # A crashing program must end, not wait in the debugger.
 export WINEDLLOVERRIDES=winedbg.exe=d
 
-# The first start of a prefix takes seconds and talks on stderr: do it here.
-wineboot -i >/dev/null 2>&1
 # One wine server for the whole run: otherwise every program starts its own.
 wineserver -p 2>/dev/null || true  # already running: it serves us too
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+# The first program of a server starts wine's own services, which live as
+# long as the server and keep the standard handles they were given: they
+# must not hold a test's pipes open. Making the prefix also talks on stderr.
+wineboot -i >/dev/null 2>&1 </dev/null
 
 (cd "$win32_build" && ctest --output-on-failure -j "$jobs")
 (cd "$harness_build" && ctest --output-on-failure -j "$jobs")

@@ -160,6 +160,17 @@ TEST(Win32CommandLine, ThePackerSeesOneLineWithReferencesQuotedWhereABlankIs) {
   }
 }
 
+TEST(Win32CommandLine, WildcardsReachTheProgramAsWritten) {
+  // Expanded by the C runtime, "*" would name old.xpk; zelm's own matcher
+  // lets "*" fit only names without a dot.
+  Scene scene;
+  harness::writeFile(scene.work("old.xpk"), "archive!");
+  const ZelmResult result = scene.run(kConfig, {"*"});
+  ASSERT_EQ(result.exitCode, 0) << harness::describe(result);
+  EXPECT_EQ(result.out, report(0, 0, 0, 0, 0));
+  EXPECT_EQ(scene.workTree(), Names{"old.xpk"});
+}
+
 TEST(Win32Paths, ADirectoryBeyondMaxPathIsPassedOverAndKept) {
   Scene scene;
   // Levels as deep as a work directory can still be made below; two more
