@@ -57,7 +57,8 @@ int64_t toSeconds(const FILETIME& time) {
 }
 
 FILETIME toFileTime(int64_t seconds) {
-  const int64_t ticks = seconds < -kEpochDifference ? 0 : (seconds + kEpochDifference) * kTicksPerSecond;
+  const int64_t ticks =
+      seconds < -kEpochDifference ? 0 : (seconds + kEpochDifference) * kTicksPerSecond;
   FILETIME time;
   time.dwLowDateTime = DWORD(ticks & 0xFFFFFFFF);
   time.dwHighDateTime = DWORD(uint64_t(ticks) >> 32);
@@ -187,11 +188,12 @@ HANDLE openForQuery(const std::string& path, bool followLinks, DWORD access) {
 // reparse point.
 HANDLE openRegularForReading(const std::string& path, bool followLinks) {
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, flags, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, flags, nullptr);
   if (!isHandle(file)) return file;
   BY_HANDLE_FILE_INFORMATION info;
-  const DWORD unwanted = FILE_ATTRIBUTE_DIRECTORY | (followLinks ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
+  const DWORD unwanted =
+      FILE_ATTRIBUTE_DIRECTORY | (followLinks ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
       (info.dwFileAttributes & unwanted) != 0) {
     CloseHandle(file);
@@ -309,8 +311,8 @@ bool listDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
   const std::string where = driveLength(dir) == dir.size() ? qualified(dir) : dir;
   const std::string pattern = joined(where, "*");
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &found,
-                                   FindExSearchNameMatch, nullptr, 0);
+  HANDLE search =
+      FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (!isHandle(search)) return GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
     if (!isAddressable(found.cFileName)) continue;
@@ -601,16 +603,14 @@ namespace {
 
 HANDLE handleOf(File file) { return reinterpret_cast<HANDLE>(file); }
 
-File fileOf(HANDLE handle) {
-  return isHandle(handle) ? reinterpret_cast<File>(handle) : kNoFile;
-}
+File fileOf(HANDLE handle) { return isHandle(handle) ? reinterpret_cast<File>(handle) : kNoFile; }
 
 }  // namespace
 
 File openForReading(const std::string& path, bool followLinks) {
   if (!followLinks) return fileOf(openRegularForReading(path, false));
-  return fileOf(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return fileOf(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 File openForWriting(const std::string& path, bool append) {
