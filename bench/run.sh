@@ -7,9 +7,10 @@
 #   RUNS=5     timed runs per program and scenario (environment)
 #   KEEP=1     keep the temporary directory for inspection (environment)
 # Three programs are timed: zelm with the shipped configuration (log off); zelm with
-# "Description No" as well, which then runs the same packers as the driver (with Description
-# Update and no catalog line it also extracts each new archive's description, running the
-# target's unpack program once per Fileorder name); and the driver. Each run gets a fresh
+# "Description No" and "Verify No" as well, which then runs the same packers as the driver
+# (with Description Update and no catalog line it also extracts each new archive's
+# description, running the target's unpack program once per Fileorder name; with Verify Yes
+# it unpacks each new archive once more and compares); and the driver. Each run gets a fresh
 # copy (cp -a, times kept) of the same corpus; the order of the programs rotates so load drift
 # hits all alike.
 set -euo pipefail
@@ -84,7 +85,8 @@ private_zelm() {  # NAME AWK-FILTER
 no_log='toupper(substr($0, 1, 3)) != "LOG" { print } END { print "Log No" }'
 # shellcheck disable=SC2016
 no_desc='toupper(substr($0, 1, 3)) == "LOG" || toupper(substr($0, 1, 11)) == "DESCRIPTION" { next }
-  { print } END { print "Log No"; print "Description No" }'
+  toupper(substr($0, 1, 6)) == "VERIFY" { next }
+  { print } END { print "Log No"; print "Description No"; print "Verify No" }'
 private_zelm zelm "$no_log"
 private_zelm zelm-nodesc "$no_desc"
 programs=(zelm zelm-nodesc driver)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, testing and the demo need, when it is missing.
+# Installs what building, testing, the manual page check and the demo need,
+# when it is missing, from the Debian archive (as root, or with sudo).
 set -euo pipefail
 
 need=()
@@ -17,12 +18,20 @@ have_cmd arj || need+=(arj)
 have_cmd arc || need+=(arc)
 have_cmd jlha || need+=(jlha-utils)
 have_cmd lhasa || need+=(lhasa)
+have_cmd groff || need+=(groff-base)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
   sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -q
-  $sudo_cmd apt-get install -y -q --no-install-recommends "${need[@]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! have_cmd sudo; then
+      echo "Installing needs root: run this as root, or install sudo first." >&2
+      exit 1
+    fi
+    sudo_cmd="sudo"
+  fi
+  # sudo clears the environment: the frontend is passed on explicitly.
+  $sudo_cmd env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  $sudo_cmd env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${need[@]}"
 fi

@@ -121,8 +121,8 @@ TEST(Conversion, EveryEndOfAConversionWithAndWithoutBreakOnError) {
        {},
        {},
        Setup::EveryWorkNameTaken,
-       {1, "Can't make directory.\n", stopped, allNames, {}},
-       {0, report(0, 1, 0, 0, 0), "", allNames, {}}},
+       {1, "Can't make directory.\n", failed, allNames, {}},
+       {0, report(0, 1, 0, 0, 0), failed, allNames, {}}},
       {"target exists, ExistArchive Skip",
        kXpk + kYpk + "ExistArchive Skip\n",
        {},
@@ -361,29 +361,55 @@ TEST(Conversion, FileIdDizIsTreatedBeforePacking) {
   EXPECT_EQ(readFile(scene.work("old.YPK")), crlf("Text\n"));
 }
 
+// The last-access time of `path` in seconds, -1 when it cannot be read.
+int64_t atimeOf(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? int64_t(st.st_atime) : -1;
+}
+
+// Sets the last-access time of `path` two days back, below its write time, so
+// that the next read moves it wherever access times are kept at all.
+void ageAccessTime(const std::string& path) {
+  const struct timespec times[2] = {{std::time(nullptr) - 2 * 86400, 0}, {0, UTIME_OMIT}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
 TEST(Conversion, FileIdDizIsTreatedAfterAFailedExecUnlessTheRunStops) {
   // Nothing packs the work directory after a failed Exec entry, so the
-  // treatment is seen through a second name that the Exec program gives
-  // file_id.tmp, the file the treatment writes.
+  // treatment is seen through what it reads: the Exec program makes
+  // file_id.diz a second name of a probe outside, whose access time moves
+  // only when the treatment reads it. The probe itself is never written.
+  const harness::TempDir scratch;
+  const std::string control = scratch / "control";
+  writeFile(control, "x");
+  ageAccessTime(control);
+  const int64_t agedControl = atimeOf(control);
+  readFile(control);
+  if (atimeOf(control) == agedControl) {
+    GTEST_SKIP() << "this file system keeps no access times";
+  }
   for (const bool breakOnError : {true, false}) {
     Scene scene;
-    writeFile(scene.work("old.xpk"), "\xC9\xCD\xBB\nText\n");
-    writeFile(scene.root("probe"), "untouched");
-    harness::makeScript(scene.bin() + "/xrun", "PATH=/usr/bin:/bin\nln '" + scene.root("probe") +
-                                                   "' file_id.tmp\nexit 1\n");
+    writeFile(scene.work("old.xpk"), "archive");
+    writeFile(scene.root("probe"), "\xC9\xCD\xBB\nText\n");
+    ageAccessTime(scene.root("probe"));
+    const int64_t aged = atimeOf(scene.root("probe"));
+    harness::makeScript(scene.bin() + "/xrun", "PATH=/usr/bin:/bin\nln -f '" + scene.root("probe") +
+                                                   "' file_id.diz\nexit 1\n");
     const ZelmResult result = scene.run(
         kConfig + "File_ID.DIZ 1\nExec xrun\n" + (breakOnError ? "BreakOnError Yes\n" : ""),
-        {"old.xpk"}, {{"RECORDER_CREATE_xpk", "file_id.diz<@2"}});
+        {"old.xpk"}, {{"RECORDER_CREATE_xpk", "file_id.diz"}});
     const std::string label = (breakOnError ? "BreakOnError Yes\n" : "\n") + describe(result);
     if (breakOnError) {
       EXPECT_EQ(result.exitCode, 1) << label;
       EXPECT_EQ(result.out, "Exec error:          xrun\nExec error.\n") << label;
-      EXPECT_EQ(readFile(scene.root("probe")), "untouched") << label;
+      EXPECT_EQ(atimeOf(scene.root("probe")), aged) << label;
     } else {
       EXPECT_EQ(result.exitCode, 0) << label;
       EXPECT_EQ(result.out, "Exec error:          xrun\n" + report(0, 1, 0, 0, 0)) << label;
-      EXPECT_EQ(readFile(scene.root("probe")), crlf("Text\n")) << label;
+      EXPECT_NE(atimeOf(scene.root("probe")), aged) << label;
     }
+    EXPECT_EQ(readFile(scene.root("probe")), "\xC9\xCD\xBB\nText\n") << label;
     EXPECT_EQ(scene.roles(), Names{"xpk"}) << label;
   }
 }
@@ -518,7 +544,7 @@ TEST(Conversion, DestinationMirrorsEveryWalkedDirectory) {
   }
 }
 
-TEST(Conversion, SizesAreSummedModulo2To32) {
+TEST(Conversion, SizesAreSummedIn64Bits) {
   Scene scene;
   // Sparse files: large sizes without the bytes.
   const auto sparse = [&](const std::string& name, uint64_t size) {
@@ -530,7 +556,10 @@ TEST(Conversion, SizesAreSummedModulo2To32) {
   harness::makeScript(scene.bin() + "/ypk", "PATH=/usr/bin:/bin\ntruncate -s 4294967297 \"$2\"\n");
   const ZelmResult result = scene.run(kConfig, {"*.xpk"});
   ASSERT_EQ(result.exitCode, 0) << describe(result);
-  EXPECT_EQ(result.out, report(2, 0, 0, 2, 2));
+  const uint64_t before = (uint64_t(1) << 33) + 2;
+  const uint64_t after = 2 * ((uint64_t(1) << 32) + 1);
+  EXPECT_EQ(result.out, report(2, 0, 0, before, after));
+  EXPECT_NE(result.out.find("Size before:\t8589934594 bytes\n"), std::string::npos) << result.out;
   EXPECT_EQ(scene.workTree(), (Names{"a.YPK", "b.YPK"}));
 }
 

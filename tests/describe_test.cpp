@@ -155,6 +155,8 @@ TEST_F(Describe, DescriptionTextsAreFoldedIntoOneCleanLine) {
       {"\xC9\xCD\xBB\n\xBA Hi \xBA\n\xC8\xCD\xBC\n", "  Hi   "},
       {"*** Great === tool ***\n", "* Great = tool * "},
       {"\t\x01\x02", " "},
+      {"Caf\xC3\xA9 \xE2\x95\x90\xE2\x95\x90 Tool\n", "Caf\xC3\xA9 Tool "},
+      {"Caf\x82 \xCD\xCD Tool\n", "Caf\x82 Tool "},
   };
   for (const Row& row : rows) {
     std::remove(work("files.bbs").c_str());

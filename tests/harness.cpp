@@ -68,18 +68,33 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
+// Sends each of the run's signals once its file exists; true while some
+// are still to be sent.
+bool signalWhenDue(pid_t child, const ZelmRun* control, size_t& sent) {
+  if (control == nullptr) return false;
+  while (sent < control->signals.size() && exists(control->signals[sent].second)) {
+    ::kill(child, control->signals[sent++].first);
+  }
+  return sent < control->signals.size();
+}
+
 // Reads both pipes until they close or the deadline passes; false on timeout.
 bool drain(int outFd, int errFd, std::string& out, std::string& err,
-           std::chrono::steady_clock::time_point deadline) {
+           std::chrono::steady_clock::time_point deadline, pid_t child, const ZelmRun* control) {
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open = 2;
+  if (outFd < 0) --open;
+  size_t sent = 0;
   while (open > 0) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
-    const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
+    // While a signal waits for its file, look again every few milliseconds.
+    const bool due = signalWhenDue(child, control, sent);
+    const int ready = ::poll(fds, 2, due ? 5 : static_cast<int>(left.count()));
     if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0 && due) continue;
     if (ready <= 0) return false;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -216,18 +231,25 @@ ZelmResult runZelm(const ZelmRun& run) {
     failed.err = why;
     return failed;
   }
-  ZelmResult result = runBinary(binDir + "/" + kZelmName, run.args,
-                                run.cwd.empty() ? binDir : run.cwd, run.env, run.timeoutSeconds);
+  std::string program = binDir + "/" + kZelmName;
+  std::vector<std::string> args = run.args;
+  if (!run.wrapper.empty()) {
+    args.insert(args.begin(), program);
+    args.insert(args.begin(), run.wrapper.begin() + 1, run.wrapper.end());
+    program = run.wrapper.front();
+  }
+  ZelmResult result = runBinary(program, args, run.cwd.empty() ? binDir : run.cwd, run.env,
+                                run.timeoutSeconds, &run);
   if (kWindows) result.out = fromWindowsConsole(result.out);
   result.binDir = binDir;
-  if (exists(binDir + "/zelm.log")) result.log = readFile(binDir + "/zelm.log");
+  if (fs::is_regular_file(binDir + "/zelm.log")) result.log = readFile(binDir + "/zelm.log");
   return result;
 }
 
 ZelmResult runBinary(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd,
                      const std::map<std::string, std::optional<std::string>>& env,
-                     int timeoutSeconds) {
+                     int timeoutSeconds, const ZelmRun* control) {
   const bool underWine = endsWithIgnoringCase(program, ".exe");
   std::vector<std::string> argvText = {program};
   if (underWine) argvText.insert(argvText.begin(), findOnPath("wine"));
@@ -260,13 +282,18 @@ ZelmResult runBinary(const std::string& program, const std::vector<std::string>&
   ::close(outPipe[1]);
   ::close(errPipe[1]);
   if (child > 0) ::setpgid(child, child);
+  if (control != nullptr && control->closedConsole) {
+    ::close(outPipe[0]);
+    outPipe[0] = -1;
+  }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   // A run past its deadline is killed with all it started.
-  if (child > 0 && !drain(outPipe[0], errPipe[0], result.out, result.err, deadline)) {
+  if (child > 0 &&
+      !drain(outPipe[0], errPipe[0], result.out, result.err, deadline, child, control)) {
     result.timedOut = true;
     ::kill(-child, SIGKILL);
   }
-  ::close(outPipe[0]);
+  if (outPipe[0] >= 0) ::close(outPipe[0]);
   ::close(errPipe[0]);
   if (child < 0) return result;
   int status = 0;
@@ -415,15 +442,19 @@ std::string maskTimes(std::string log) {
 
 std::string report(unsigned converted, unsigned errors, unsigned skipped, uint64_t before,
                    uint64_t after) {
+  const uint64_t largest = std::max<uint64_t>({converted, errors, skipped, before, after});
+  const int width = std::max<int>(10, int(std::to_string(largest).size()));
   char text[512];
   std::snprintf(text, sizeof text,
                 "------------ Report ------------\n"
-                "Converted  :\t%10u files\n"
-                "Error      :\t%10u files\n"
-                "Skipped    :\t%10u files\n"
-                "Size before:\t%10u bytes\n"
-                "Size after :\t%10u bytes\n\n",
-                converted, errors, skipped, unsigned(uint32_t(before)), unsigned(uint32_t(after)));
+                "Converted  :\t%*u files\n"
+                "Error      :\t%*u files\n"
+                "Skipped    :\t%*u files\n"
+                "Size before:\t%*llu bytes\n"
+                "Size after :\t%*llu bytes\n\n",
+                width, converted, width, errors, width, skipped, width,
+                static_cast<unsigned long long>(before), width,
+                static_cast<unsigned long long>(after));
   return text;
 }
 
@@ -467,12 +498,19 @@ std::string Scene::work(const std::string& name) const {
 ZelmResult Scene::run(const std::string& config, std::vector<std::string> args,
                       const std::map<std::string, std::optional<std::string>>& env) const {
   ZelmRun run;
-  run.config = config;
   run.args = std::move(args);
+  run.env = env;
+  return runWith(config, std::move(run));
+}
+
+ZelmResult Scene::runWith(const std::string& config, ZelmRun run) const {
+  run.config = config;
   run.cwd = work();
-  run.env = {{"PATH", bin()}, {"RECORDER_LOG", root("records")}};
-  for (const auto& [name, value] : baseEnv_) run.env[name] = value;
-  for (const auto& [name, value] : env) run.env[name] = value;
+  std::map<std::string, std::optional<std::string>> env = {{"PATH", bin()},
+                                                           {"RECORDER_LOG", root("records")}};
+  for (const auto& [name, value] : baseEnv_) env[name] = value;
+  for (const auto& [name, value] : run.env) env[name] = value;
+  run.env = std::move(env);
   return runZelm(run);
 }
 

@@ -52,6 +52,13 @@ struct ZelmRun {
   std::string binDir;
   /// The run is killed (and timedOut set) when it lasts longer.
   int timeoutSeconds = 20;
+  /// A program and its first arguments that run the binary (a privilege
+  /// dropper); empty: the binary runs directly.
+  std::vector<std::string> wrapper;
+  /// Signals sent to zelm in order, each as soon as its file exists.
+  std::vector<std::pair<int, std::string>> signals;
+  /// Standard output is a pipe whose reading end is already closed.
+  bool closedConsole = false;
 };
 
 struct ZelmResult {
@@ -61,7 +68,8 @@ struct ZelmResult {
   bool timedOut = false;
   std::string out;  // standard output, byte for byte
   std::string err;  // standard error
-  /// The bytes of zelm.log beside the binary after the run, when it exists.
+  /// The bytes of zelm.log beside the binary after the run, when it is a
+  /// file (or a link to one).
   std::optional<std::string> log;
   /// Where the binary ran from (gone after the run unless given in ZelmRun).
   std::string binDir;
@@ -78,7 +86,7 @@ ZelmResult runZelm(const ZelmRun& run);
 ZelmResult runBinary(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd,
                      const std::map<std::string, std::optional<std::string>>& env,
-                     int timeoutSeconds = 20);
+                     int timeoutSeconds = 20, const ZelmRun* control = nullptr);
 
 /// A summary of a result for failure messages.
 std::string describe(const ZelmResult& result);
@@ -124,8 +132,8 @@ std::vector<RecorderRecord> readRecords(const std::string& path);
 /// `text` with each LF written as CR LF, as zelm writes its text files.
 std::string crlf(std::string_view text);
 
-/// The report block zelm prints for these counters (sizes taken modulo 2^32,
-/// as the program keeps them).
+/// The report block zelm prints for these counters: ten places per figure, or
+/// as many as the longest figure needs.
 std::string report(unsigned converted, unsigned errors, unsigned skipped, uint64_t before,
                    uint64_t after);
 
@@ -155,6 +163,8 @@ class Scene {
 
   ZelmResult run(const std::string& config, std::vector<std::string> args,
                  const std::map<std::string, std::optional<std::string>>& env = {}) const;
+  /// The same with signals, a closed console or a binary directory set in `run`.
+  ZelmResult runWith(const std::string& config, ZelmRun run) const;
 
   std::vector<RecorderRecord> records() const;
   std::vector<RecorderRecord> runsOf(const std::string& role) const;

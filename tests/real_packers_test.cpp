@@ -391,7 +391,7 @@ TEST_F(RealPackers, ANameThatArcShortensFailsAndKeepsTheSource) {
     std::string outEnd;
   };
   const Row rows[] = {
-      {"No", 0, report(0, 1, 0, 0, 0)},
+      {"No", 2, report(0, 1, 0, 0, 0)},  // the default ErrorExit Yes
       {"Yes", 1, "Can't run packer.\n"},
   };
   for (const Row& row : rows) {
@@ -413,11 +413,59 @@ TEST_F(RealPackers, ANameThatArcShortensFailsAndKeepsTheSource) {
     // What arc made under its shortened name is left alone.
     EXPECT_TRUE(harness::exists(dir + "/LONGNAME.arc"));
     ASSERT_TRUE(result.log);
-    if (row.exitCode == 0) {
+    if (row.breakOnError == "No") {
       EXPECT_NE(result.log->find(crlf("Convert error:       " + source + "\n")), std::string::npos)
           << *result.log;
       EXPECT_EQ(harness::listTree(dir), (Names{"LONGNAME.arc", "LONGNAME12.ZIP"}));
     }
+  }
+}
+
+// The packers that cannot carry what a ZIP holds are caught by the round trip.
+TEST_F(RealPackers, ANewArchiveThatLosesAnythingFailsAndKeepsTheSource) {
+  const std::vector<Member> tree = {{"A.TXT", "top\n", at(2021, 1, 1, 1, 1, 1)},
+                                    {"SUB/B.TXT", "below\n", at(2021, 1, 1, 1, 1, 3)}};
+  const std::vector<Member> named = {{"ONE.TXT", "plain\n", at(2021, 1, 1, 1, 1, 1)},
+                                     {"CAF\xC3\x89.TXT", "accent\n", at(2021, 1, 1, 1, 1, 3)}};
+  struct Row {
+    std::string label;
+    const Format* target;
+    const std::vector<Member>* members;
+    std::string difference;
+    bool breakOnError;
+  };
+  const Row rows[] = {
+      {"subdirectories to arc", &kArc, &tree, "SUB: missing from the new archive", false},
+      {"a non-ASCII name to lzh", &kLzh, &named, "CAF\xC3\x89.TXT: missing from the new archive",
+       false},
+      {"subdirectories to arc, BreakOnError", &kArc, &tree, "SUB: missing from the new archive",
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    const std::string base = root_ / row.label;
+    ASSERT_TRUE(writeMembers(base + "/members", *row.members));
+    const std::string source = base + "/in/SRC.ZIP";
+    fs::create_directories(base + "/in");
+    ASSERT_TRUE(pack(kZip, source, base + "/members", namesOf(*row.members), true));
+    const std::string bytes = readFile(source);
+
+    const ZelmResult result =
+        zelm(base + "/in", {"*.*", "/" + row.target->name},
+             defaultConfig({row.breakOnError ? "BreakOnError Yes" : "BreakOnError No"}));
+    EXPECT_EQ(result.exitCode, row.breakOnError ? 1 : 2) << describe(result);
+    EXPECT_TRUE(
+        endsWith(result.out, row.breakOnError ? "Can't verify archive.\n" : report(0, 1, 0, 0, 0)));
+    EXPECT_EQ(readFile(source), bytes);
+    EXPECT_FALSE(harness::exists(base + "/in/SRC." + row.target->name)) << describe(result);
+    if (!row.breakOnError) {
+      EXPECT_EQ(harness::listTree(base + "/in"), Names{"SRC.ZIP"});
+    }
+    ASSERT_TRUE(result.log);
+    EXPECT_NE(result.log->find(crlf("Verify error:       " + source + "\n                    " +
+                                    row.difference + "\n")),
+              std::string::npos)
+        << *result.log;
   }
 }
 
@@ -428,7 +476,7 @@ TEST_F(RealPackers, AnExistingNewNameIsSkippedOrPackedInto) {
   const std::string oldStaging = root_ / "old";
   ASSERT_TRUE(writeMembers(oldStaging, old));
   for (const Format* target : {&k7z, &kArj, &kLzh, &kArc}) {
-    for (const std::string mode : {"Skip", "Overwrite"}) {
+    for (const std::string mode : {"Skip", "Overwrite", "Overwrite-verified"}) {
       SCOPED_TRACE("ExistArchive " + mode + " to " + target->name);
       const std::string dir = root_ / (mode + "-" + target->name);
       const std::string source = dir + "/SRC.ZIP";
@@ -439,10 +487,29 @@ TEST_F(RealPackers, AnExistingNewNameIsSkippedOrPackedInto) {
       const std::string sourceBytes = readFile(source);
       const std::string oldBytes = readFile(made);
 
+      const bool verified = mode == "Overwrite-verified";
       const ZelmResult result =
-          zelm(dir, {"SRC.ZIP", "/" + target->name}, defaultConfig({"ExistArchive " + mode}));
-      ASSERT_EQ(result.exitCode, 0) << describe(result);
+          zelm(dir, {"SRC.ZIP", "/" + target->name},
+               defaultConfig({"ExistArchive " + mode.substr(0, mode.find('-')),
+                              std::string("Verify ") + (verified ? "Yes" : "No")}));
+      // The shipped ErrorExit Yes ends a run with a failed archive with 2.
+      ASSERT_EQ(result.exitCode, verified ? 2 : 0) << describe(result);
       ASSERT_TRUE(result.log);
+      if (verified) {
+        // The members merged in come back too: never what was packed. The
+        // archive was there before, so it stays, and so does the source.
+        EXPECT_TRUE(endsWith(result.out, report(0, 1, 0, 0, 0)));
+        EXPECT_EQ(readFile(source), sourceBytes);
+        EXPECT_TRUE(fs::is_regular_file(made));
+        EXPECT_NE(result.log->find(crlf("Verify error:       " + source +
+                                        "\n                    OLD.TXT: in the new archive but "
+                                        "never packed\n                    existed before, left "
+                                        "in place: " +
+                                        made + "\nConvert error:       " + source + "\n")),
+                  std::string::npos)
+            << *result.log;
+        continue;
+      }
       if (mode == "Skip") {
         EXPECT_TRUE(endsWith(result.out, report(0, 0, 1, 0, 0)));
         EXPECT_EQ(readFile(source), sourceBytes);
@@ -695,8 +762,21 @@ TEST_F(RealPackers, ALinkInAZipNeverBringsTheFileItNamesIntoTheNewArchive) {
         runTool({"zip", "-X", "-q", "-y", dir + "/SRC.ZIP", "LINK.TXT", "NORMAL.TXT"}, staging));
     const std::string sourceBytes = readFile(dir + "/SRC.ZIP");
 
-    const ZelmResult result = zelm(dir, {"*.*", "/7z"});
-    ASSERT_EQ(result.exitCode, 0) << describe(result);
+    if (kind == "absolute") {
+      // 7-Zip puts an absolute link's target below the directory it
+      // extracts into, so no such link ever comes back as it was packed.
+      const ZelmResult verified = zelm(dir, {"*.*", "/7z"});
+      // A failed conversion ends with 2 under the default ErrorExit Yes.
+      ASSERT_EQ(verified.exitCode, 2) << describe(verified);
+      EXPECT_TRUE(endsWith(verified.out, report(0, 1, 0, 0, 0)));
+      EXPECT_EQ(harness::listTree(dir), Names{"SRC.ZIP"});
+      ASSERT_TRUE(verified.log);
+      EXPECT_NE(verified.log->find(crlf("\n                    LINK.TXT: link to ")),
+                std::string::npos)
+          << *verified.log;
+    }
+    const ZelmResult result = zelm(dir, {"*.*", "/7z"}, defaultConfig({"Verify No"}));
+    ASSERT_EQ(result.exitCode, harness::exists(dir + "/SRC.7z") ? 0 : 2) << describe(result);
     EXPECT_EQ(readFile(outside + "/SECRET.TXT"), secret);
     EXPECT_EQ(show(mtimeOf(outside + "/SECRET.TXT")), show(at(2020, 2, 2, 2, 2, 2)));
     EXPECT_EQ(harness::listTree(outside), Names{"SECRET.TXT"});

@@ -19,10 +19,17 @@
 // names plays several programs: every setting below is looked up first as
 // NAME_<role> (RECORDER_EXIT_ypk) and then as NAME.
 //   RECORDER_LIST     any value: list the tree in the record.
+//   RECORDER_SLEEP    seconds to sleep right after the record is written,
+//                     before anything below.
 //   RECORDER_CREATE   ':'-separated items; "dst" creates dst holding
 //                     RECORDER_CONTENT (default "<role>\n"), "dst<src" copies
 //                     src over dst. Missing parent directories are made.
 //   RECORDER_REMOVE   ':'-separated paths to remove (files, or empty dirs).
+//   RECORDER_NEED     ':'-separated paths that must exist, as a packer's
+//                     archive must: when one is missing the run does nothing
+//                     more (after its record) and exits with code 9.
+//   RECORDER_KEEPTIME ':'-separated paths whose last-write time is put back
+//                     after the changes above, as cp -p or rsync -t do.
 //   RECORDER_PRINT    text written to standard output.
 //   RECORDER_SIGNAL   signal number to end with, after all of the above (on
 //                     Windows: an access violation, whatever the number).
@@ -134,8 +141,25 @@ void removeFiles(int argc, char** argv) {
 int main(int argc, char** argv) {
   role = argc > 0 ? recorder::roleOf(argv[0]) : "recorder";
   appendRecord(buildRecord(argc, argv));
+  if (const char* seconds = setting("RECORDER_SLEEP"))
+    recorder::sleepSeconds(unsigned(std::atoi(seconds)));
+  for (const auto& item : splitList(setting("RECORDER_NEED"))) {
+    std::error_code error;
+    if (!fs::exists(resolve(item, argc, argv), error)) return 9;
+  }
+  std::vector<std::pair<fs::path, fs::file_time_type>> keptTimes;
+  for (const auto& item : splitList(setting("RECORDER_KEEPTIME"))) {
+    std::error_code error;
+    const fs::path path = resolve(item, argc, argv);
+    const auto time = fs::last_write_time(path, error);
+    if (!error) keptTimes.emplace_back(path, time);
+  }
   createFiles(argc, argv);
   removeFiles(argc, argv);
+  for (const auto& [path, time] : keptTimes) {
+    std::error_code error;
+    fs::last_write_time(path, time, error);
+  }
   if (const char* text = setting("RECORDER_PRINT")) {
     std::fputs(text, stdout);
     std::fflush(stdout);

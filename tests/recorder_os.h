@@ -20,6 +20,9 @@ std::string rawCommandLine();
 /// with the exit code of an access violation (0xC0000005) on Windows.
 [[noreturn]] void crash(int number);
 
+/// Sleeps for `seconds` seconds.
+void sleepSeconds(unsigned seconds);
+
 /// Appends `bytes` to the file at `path` (created when missing) in one write,
 /// so that records of concurrent runs never interleave.
 void appendWhole(const std::string& path, const std::string& bytes);

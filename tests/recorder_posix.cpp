@@ -28,6 +28,8 @@ void crash(int number) {
   std::abort();
 }
 
+void sleepSeconds(unsigned seconds) { ::sleep(seconds); }
+
 void appendWhole(const std::string& path, const std::string& bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   if (fd < 0) return;

@@ -36,6 +36,8 @@ std::string rawCommandLine() { return GetCommandLineA(); }
 // itself, about which wine would talk on the shared console.
 void crash(int) { ExitProcess(EXCEPTION_ACCESS_VIOLATION); }
 
+void sleepSeconds(unsigned seconds) { ::Sleep(seconds * 1000); }
+
 void appendWhole(const std::string& path, const std::string& bytes) {
   HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -67,11 +67,33 @@ ArgumentsResult applySwitch(std::string_view name) {
   return ArgumentsResult::Done;
 }
 
+// The usual requests of a Unix program; only these exact words, so that any
+// other name beginning with "-" stays an input name.
+ArgumentsResult unixRequest(std::string_view arg) {
+  if (arg == "--help" || arg == "-h") return ArgumentsResult::Usage;
+  if (arg == "--version") return ArgumentsResult::Version;
+  return ArgumentsResult::Done;
+}
+
+// An absolute path begins with "/" like a switch; one that names neither a
+// switch nor a packer and holds a second "/" is taken as an input name.
+ArgumentsResult applySlashArgument(std::string_view arg) {
+  const ArgumentsResult result = applySwitch(arg.substr(1));
+  if (result != ArgumentsResult::Error || arg.find('/', 1) == std::string_view::npos) {
+    return result;
+  }
+  settings.inputNames.emplace_back(arg);
+  return ArgumentsResult::Done;
+}
+
 ArgumentsResult applyArgument(std::string_view arg) {
+  if (const ArgumentsResult request = unixRequest(arg); request != ArgumentsResult::Done) {
+    return request;
+  }
   if (startsWithIgnoreCase(arg, "/d:")) {
     settings.destinationDir = destinationFrom(arg.substr(3));
   } else if (!arg.empty() && arg.front() == '/') {
-    return applySwitch(arg.substr(1));
+    return applySlashArgument(arg);
   } else if (!arg.empty() && arg.front() == '@') {
     settings.listFiles.emplace_back(arg);
   } else {
@@ -97,13 +119,16 @@ void parseCommandLine(int argc, const char* const* argv) {
       return;
     case ArgumentsResult::Usage:
       printUsage();
+    case ArgumentsResult::Version:
+      printVersion();
     case ArgumentsResult::Error:
       fatalStop("Command line error.");
   }
 }
 
 std::string usageText() {
-  return "Zelm. Version 1.30 - archive converter\n"
+  return "Zelm. Version " ZELM_VERSION
+         " - archive converter\n"
          " Report problems to the maintainers of this build.\n"
          "Use:\n"
          " ZELM [ArcName] [Mask] [@FileList] [switches]\n"
@@ -118,6 +143,14 @@ std::string usageText() {
          " /d[+]   - update description\n"
          " /?      - brief help\n"
          "\n";
+}
+
+std::string versionText() { return "zelm " ZELM_VERSION "\n"; }
+
+void printVersion() {
+  consoleMessage("%s", versionText());
+  std::fflush(stdout);
+  std::exit(0);
 }
 
 void printUsage() {

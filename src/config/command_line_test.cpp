@@ -165,6 +165,35 @@ TEST_F(CommandLineTest, NoArgumentsAsksForUsage) {
   EXPECT_EQ(apply({"/?"}), ArgumentsResult::Usage);
 }
 
+TEST_F(CommandLineTest, UnixHelpAndVersionRequestsAreExactWords) {
+  EXPECT_EQ(apply({"--help"}), ArgumentsResult::Usage);
+  EXPECT_EQ(apply({"in", "-h", "/bad"}), ArgumentsResult::Usage);
+  EXPECT_EQ(apply({"--version", "/bad"}), ArgumentsResult::Version);
+  EXPECT_EQ(apply({"/bad", "--version"}), ArgumentsResult::Error);
+
+  settings = Settings{};
+  ASSERT_EQ(apply({"--verbose", "-help", "--HELP", "-v", "--version=2"}), ArgumentsResult::Done);
+  EXPECT_EQ(settings.inputNames,
+            (std::vector<std::string>{"--verbose", "-help", "--HELP", "-v", "--version=2"}));
+}
+
+TEST_F(CommandLineTest, ASlashArgumentWithASecondSlashIsAnAbsolutePath) {
+  addPacker("7z");
+  addPacker("a/b");
+  ASSERT_EQ(apply({"/srv/bbs/*.*", "/r", "/7z", "/d:/srv/new", "/tmp/", "//", "/r/x", "/a/b"}),
+            ArgumentsResult::Done);
+  EXPECT_EQ(settings.inputNames, (std::vector<std::string>{"/srv/bbs/*.*", "/tmp/", "//", "/r/x"}));
+  EXPECT_EQ(settings.recurse, 1);
+  EXPECT_EQ(settings.targetPacker, 1);
+  EXPECT_EQ(settings.destinationDir, "/srv/new");
+
+  for (const std::string lone : {"/srv", "/srv\\x", "/7z+"}) {
+    settings.inputNames.clear();
+    EXPECT_EQ(apply({lone}), ArgumentsResult::Error) << lone;
+    EXPECT_TRUE(settings.inputNames.empty()) << lone;
+  }
+}
+
 TEST_F(CommandLineTest, InputNamesAndListFilesAreStoredWhole) {
   const std::vector<std::string> args = {"-r",  "@lists.txt", "*.zip",      "@",  "",
                                          "a b", "C:x",        "sub\\*.arj", "@@x"};
@@ -306,6 +335,12 @@ TEST_F(CommandLineExitTest, NoArgumentsPrintsUsageAndExitsZero) {
 TEST_F(CommandLineExitTest, HelpSwitchPrintsUsageAndExitsZero) {
   EXPECT_EXIT(runToExit({"in", "/?", "/bad"}), ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(output(), usageText());
+}
+
+TEST_F(CommandLineExitTest, VersionPrintsTheVersionAndExitsZero) {
+  EXPECT_EXIT(runToExit({"--version"}), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(output(), versionText());
+  EXPECT_EQ(versionText().rfind("zelm 1.", 0), 0u) << versionText();
 }
 
 TEST_F(CommandLineExitTest, UnknownSwitchPrintsErrorAndExitsOne) {

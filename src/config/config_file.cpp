@@ -1,6 +1,7 @@
 // Reading zelm.cfg into the settings: the key table, the ID line, DefaultPacker.
 #include "config/config_file.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <optional>
@@ -18,6 +19,10 @@ constexpr size_t kPieceBytes = 79;
 // What one pass over the file remembers until its end.
 struct ReadState {
   std::optional<std::string> defaultPacker;
+  // A path key whose line was longer than one piece: the next pieces up to
+  // the line end belong to its value.
+  std::optional<std::string>* pathGoingOn = nullptr;
+  bool pieceEndsLine = false;  // the piece being applied ends with its line
 };
 
 bool isWordDelimiter(char c) { return c == ' ' || c == '\t' || c == ',' || c == '\n'; }
@@ -100,6 +105,26 @@ bool roomInAdd() { return settings.addList.size() < size_t(kMaxListEntries); }
 bool roomInExec() { return settings.execList.size() < size_t(kMaxListEntries); }
 bool always() { return true; }
 
+// A path is the whole rest of its line, however long, so that a long path
+// is never cut into a different one; blanks around it are dropped once the
+// line is complete. An empty path sets nothing.
+void applyPath(ReadState& state, std::optional<std::string>& field, std::string_view value) {
+  field = restOfLine(value);
+  if (!state.pieceEndsLine) state.pathGoingOn = &field;
+}
+
+void continuePath(ReadState& state, std::string_view piece) {
+  if (!piece.empty() && piece.back() == '\n') piece.remove_suffix(1);
+  state.pathGoingOn->value().append(piece);
+  if (state.pieceEndsLine) state.pathGoingOn = nullptr;
+}
+
+void finishPath(std::optional<std::string>& field) {
+  if (!field) return;
+  while (!field->empty() && (field->back() == ' ' || field->back() == '\t')) field->pop_back();
+  if (field->empty()) field.reset();
+}
+
 void appendWord(std::vector<std::string>& list, std::string_view value) {
   std::string_view word = firstWord(value);
   if (!word.empty() && word.front() != '-') list.emplace_back(word);
@@ -117,8 +142,8 @@ struct KeyRule {
   void (*apply)(ReadState& state, std::string_view value);
 };
 
-// Tested in this order; no key is the beginning of another, so the first
-// key that matches is the only one that can.
+// Tested in this order. A key that begins another key stands after it
+// (LogFile before Log), so the first key that matches is the right one.
 constexpr KeyRule kKeys[] = {
     {"ID", roomForPacker, applyId},
     {"Ext", havePacker,
@@ -142,6 +167,8 @@ constexpr KeyRule kKeys[] = {
      [](ReadState&, std::string_view v) {
        settings.skipExisting = wordIs(v, "Overwrite") ? 0 : 1;
      }},
+    {"LogFile", always,
+     [](ReadState& state, std::string_view v) { applyPath(state, settings.logFile, v); }},
     {"Log", always,
      [](ReadState&, std::string_view v) { settings.logEnabled = wordIs(v, "Yes") ? 1 : 0; }},
     {"SourceArchive", always,
@@ -167,6 +194,16 @@ constexpr KeyRule kKeys[] = {
      [](ReadState&, std::string_view v) { settings.execList.push_back(restOfLine(v)); }},
     {"Detect", always,
      [](ReadState&, std::string_view v) { settings.detectById = wordIs(v, "Ext") ? 0 : 1; }},
+    {"ErrorExit", always,
+     [](ReadState&, std::string_view v) { settings.errorExit = wordIs(v, "Yes") ? 1 : 0; }},
+    {"WorkDir", always,
+     [](ReadState& state, std::string_view v) { applyPath(state, settings.workDir, v); }},
+    {"Verify", always,
+     [](ReadState&, std::string_view v) { settings.verify = wordIs(v, "Yes") ? 1 : 0; }},
+    {"Timeout", always,
+     [](ReadState&, std::string_view v) {
+       settings.timeoutSeconds = std::max(0, leadingInteger(firstWord(v)));
+     }},
 };
 
 void applyLine(ReadState& state, std::string_view line) {
@@ -222,12 +259,19 @@ int readConfigFile(const std::string& path) {
   ReadState state;
   std::string piece;
   while (reader.readPiece(piece, kPieceBytes)) {
+    state.pieceEndsLine = !piece.empty() && piece.back() == '\n';
     // No key value can carry a NUL into a name or a command: it ends the
     // piece's text, as it ends a C string.
     if (size_t nul = piece.find('\0'); nul != std::string::npos) piece.resize(nul);
-    applyLine(state, piece);
+    if (state.pathGoingOn) {
+      continuePath(state, piece);
+    } else {
+      applyLine(state, piece);
+    }
   }
   reader.close();
+  finishPath(settings.workDir);
+  finishPath(settings.logFile);
 
   if (state.defaultPacker) settings.targetPacker = findPacker(*state.defaultPacker);
   return 1;

@@ -236,6 +236,33 @@ TEST_F(ConfigFileTest, PackerKeysApplyToTheLatestPacker) {
   EXPECT_EQ(settings.packers[1].pack, "bpack");
 }
 
+TEST_F(ConfigFileTest, VerifyAndTimeoutAnywhereLeaveThePackerKeysAlone) {
+  const std::string packer = "ID 00 41\nExt AAA\nTest atest -t\nUnpack aun\n";
+  struct Row {
+    std::string text;
+    int verify;
+    int timeoutSeconds;
+  };
+  const Row rows[] = {
+      {packer, 0, 0},
+      {"Verify Yes\nTimeout 30\n" + packer, 1, 30},
+      {packer + "Verify yes\nTimeout 30\n", 1, 30},
+      {"ID 00 41\nExt AAA\nTimeout 5\nTest atest -t\nVerify YES\nUnpack aun\n", 1, 5},
+      {"Verify No\nTimeout -4\n" + packer, 0, 0},
+      {"Verify\nTimeout x\n" + packer, 0, 0},
+      {"Verify Yes\nVerify No\nTimeout 99999999999\n" + packer, 0, INT_MAX},
+  };
+  for (const Row& row : rows) {
+    settings = Settings{};
+    ASSERT_EQ(readConfigText(row.text), 1) << visible(row.text);
+    EXPECT_EQ(settings.verify, row.verify) << visible(row.text);
+    EXPECT_EQ(settings.timeoutSeconds, row.timeoutSeconds) << visible(row.text);
+    ASSERT_EQ(settings.packers.size(), 1u) << visible(row.text);
+    EXPECT_EQ(settings.packers[0].test, "atest -t") << visible(row.text);
+    EXPECT_EQ(settings.packers[0].unpack, "aun") << visible(row.text);
+  }
+}
+
 struct ListRow {
   const char* text;
   std::vector<std::string> Settings::*list;
@@ -517,6 +544,56 @@ TEST_F(ConfigFileTest, ExampleConfigurationUsingEveryKey) {
   EXPECT_EQ(settings.delList, std::vector<std::string>{"*.bak"});
   EXPECT_EQ(settings.addList, std::vector<std::string>{"c:\\notes\\readme.txt"});
   EXPECT_EQ(settings.execList, std::vector<std::string>{"-"});
+}
+
+// The keys of installs and scripts, each before and after a packer section,
+// and against the older keys they begin like.
+TEST_F(ConfigFileTest, ErrorExitWorkDirAndLogFile) {
+  const std::string packer = "ID 00 58595A\nExt XYZ\nPack xyzpack -a\n";
+  struct Row {
+    std::string text;
+    int errorExit;
+    std::optional<std::string> workDir;
+    std::optional<std::string> logFile;
+    int logEnabled;
+  };
+  const Row rows[] = {
+      {packer, 0, std::nullopt, std::nullopt, 0},
+      {"ErrorExit Yes\n" + packer, 1, std::nullopt, std::nullopt, 0},
+      {packer + "errorexit YES\n", 1, std::nullopt, std::nullopt, 0},
+      {packer + "ErrorExit No\n", 0, std::nullopt, std::nullopt, 0},
+      {"WorkDir /srv/tmp\n" + packer, 0, "/srv/tmp", std::nullopt, 0},
+      {packer + "WorkDir \t my work \t\n", 0, "my work", std::nullopt, 0},
+      {packer + "WorkDir\n", 0, std::nullopt, std::nullopt, 0},
+      {"LogFile logs/zelm.log\nLog Yes\n" + packer, 0, std::nullopt, "logs/zelm.log", 1},
+      {"Log Yes\n" + packer + "LOGFILE /var/log/z.log\n", 0, std::nullopt, "/var/log/z.log", 1},
+      {packer + "LogFile x.log\n", 0, std::nullopt, "x.log", 0},
+      {packer + "Log Yes\nLogfile x.log\nLog No\n", 0, std::nullopt, "x.log", 0},
+  };
+  for (const Row& row : rows) {
+    settings = Settings{};
+    ASSERT_EQ(readConfigText(row.text), 1) << visible(row.text);
+    EXPECT_EQ(settings.errorExit, row.errorExit) << visible(row.text);
+    EXPECT_EQ(settings.workDir, row.workDir) << visible(row.text);
+    EXPECT_EQ(settings.logFile, row.logFile) << visible(row.text);
+    EXPECT_EQ(settings.logEnabled, row.logEnabled) << visible(row.text);
+    ASSERT_EQ(settings.packers.size(), 1u) << visible(row.text);
+    EXPECT_EQ(settings.packers[0].pack, "xyzpack -a") << visible(row.text);
+    EXPECT_EQ(settings.targetPacker, -1) << visible(row.text);
+  }
+}
+
+TEST_F(ConfigFileTest, APathIsTheWholeLineHoweverLong) {
+  const std::string path = "/srv/" + std::string(300, 'w') + "/x y";
+  ASSERT_EQ(readConfigText("WorkDir " + path + "  \nLog Yes\nLogFile " + path + ".log"), 1);
+  EXPECT_EQ(settings.workDir, path);
+  EXPECT_EQ(settings.logFile, path + ".log");
+  EXPECT_EQ(settings.logEnabled, 1);
+
+  // A NUL ends the path's text; the line after it is a line of its own.
+  ASSERT_EQ(readConfigText(std::string("WorkDir /a\0/b\nLog Yes\n", 22)), 1);
+  EXPECT_EQ(settings.workDir, "/a");
+  EXPECT_EQ(settings.logEnabled, 1);
 }
 
 TEST_F(ConfigFileTest, ReadConfigBuildsLogPathBesideTheExecutable) {

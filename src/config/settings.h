@@ -47,6 +47,15 @@ struct Settings {
   std::vector<std::string> descFiles;
   std::vector<std::string> fileOrder;
   std::string logPath;
+
+  // For installs, scripts and read-only collections. Without these keys the
+  // work directories lie beside the archives, the log beside the executable,
+  // and a complete run exits with 0.
+  int errorExit = 0;                   // ErrorExit Yes: exit code 2 when an archive failed
+  std::optional<std::string> workDir;  // WorkDir: work directories are made below it
+  std::optional<std::string> logFile;  // LogFile: the log's path, relative to the start
+  int verify = 0;          // unpack every new archive again and compare
+  int timeoutSeconds = 0;  // time limit of every external program; 0: none
 };
 
 /// The run's settings: filled at start-up, read-only afterwards.

@@ -6,7 +6,9 @@
 
 #include "config/settings.h"
 #include "convert/external_program.h"
+#include "convert/round_trip.h"
 #include "convert/work_files.h"
+#include "convert/work_place.h"
 #include "describe/catalog.h"
 #include "describe/description.h"
 #include "platform/platform.h"
@@ -36,25 +38,52 @@ ConversionNames buildNames(const std::string& sourceName) {
   const size_t dot = sourceName.rfind('.');
   const std::string baseName = sourceName.substr(0, dot);
   const bool baseHasBlank = hasBlank(baseName);
-  names.sourceFromWork = std::string("..") + platform::kSeparator + sourceName;
+  const std::string archiveDir = archiveDirFromWork();
+  names.sourceFromWork = archiveFromWork(sourceName);
   // A blank in the extension alone would split the reference too.
-  names.sourceReference =
-      hasBlank(sourceName) ? quoted(names.sourceFromWork) : names.sourceFromWork;
+  const bool quoteSource = hasBlank(sourceName) || hasBlank(archiveDir);
+  names.sourceReference = quoteSource ? quoted(names.sourceFromWork) : names.sourceFromWork;
 
-  std::string targetDir = "..";
+  std::string targetDir = archiveDir;
   if (settings.destinationDir) {
     targetDir = *settings.destinationDir;
     if (!relativeDir.empty()) targetDir += platform::kSeparator + relativeDir;
   }
   const PackerDef& target = settings.packers[size_t(settings.targetPacker)];
   names.targetName = targetDir + platform::kSeparator + baseName + "." + target.ext.value_or("");
-  const bool quote = baseHasBlank || (settings.destinationDir && hasBlank(targetDir));
+  const bool quote = baseHasBlank || hasBlank(targetDir);
   names.targetReference = quote ? quoted(names.targetName) : names.targetName;
   return names;
 }
 
+// A failure that a stop signal caused is the stop's business, not BreakOnError's.
 void stopIf(bool condition, std::string_view message) {
-  if (condition && settings.breakOnError) fatalStop(message);
+  if (condition && settings.breakOnError && platform::stopSignal() == 0) fatalStop(message);
+}
+
+// What the clean-up of one conversion needs to know.
+struct Conversion {
+  ConversionNames names;
+  WorkPlace place;
+  std::string targetFullPath;
+  bool targetExisted = false;  // the new archive's name was taken before it began
+};
+
+// A new archive this conversion made goes when its success was not logged;
+// one that was there before stays.
+void removeUnloggedTarget(const Conversion& c) {
+  if (!c.targetExisted && platform::fileStatus(c.names.targetName, false)) {
+    removeFile(c.names.targetName);
+  }
+}
+
+// After a stop signal: the work directory and the archive being made go, the
+// source stays, and the run stops. Called inside the work directory.
+void abandonIfStopped(const Conversion& c) {
+  if (platform::stopSignal() == 0) return;
+  removeUnloggedTarget(c);
+  leaveWorkPlace(c.place);
+  stopIfInterrupted();
 }
 
 // Runs the source packer's unpack program; true when it failed.
@@ -85,8 +114,9 @@ bool adjustWorkDirectory() {
   return failed;
 }
 
+// The new archive itself, never a link that a packer left in its place.
 bool isRegularFile(const std::string& path) {
-  const auto status = platform::fileStatus(path, true);
+  const auto status = platform::fileStatus(path, false);
   return status && status->kind == platform::EntryKind::File;
 }
 
@@ -104,6 +134,38 @@ bool packAndTest(const ConversionNames& names) {
     stopIf(failed, "Can't test archive.");
   }
   return failed;
+}
+
+// Logs why the new archive is not trusted and takes away what this
+// conversion made; always true (the conversion failed).
+bool reportVerifyError(const Conversion& c, const std::string& difference) {
+  logMessage("Verify error:       %s\n", c.names.sourceFullPath);
+  logMessage("                    %s\n", difference);
+  if (c.targetExisted) {
+    logMessage("                    existed before, left in place: %s\n", c.targetFullPath);
+  } else {
+    removeUnloggedTarget(c);
+  }
+  stopIf(true, "Can't verify archive.");
+  return true;
+}
+
+// Pack and test; with Verify the new archive is then unpacked again and must
+// give back exactly what the pack step was given. True when anything failed.
+bool packTestAndVerify(const Conversion& c) {
+  if (!settings.verify) return packAndTest(c.names);
+  // Taken before the packer runs: one that moves the files away cannot
+  // make the comparison empty.
+  Snapshot packed;
+  const std::string unreadable = takeSnapshot(packed);
+  abandonIfStopped(c);
+  if (!unreadable.empty()) return reportVerifyError(c, unreadable);
+  const bool failed = packAndTest(c.names);
+  abandonIfStopped(c);
+  if (failed) return true;
+  const std::string difference = checkRoundTrip(packed, c.names.targetReference, c.place.dir);
+  abandonIfStopped(c);
+  return !difference.empty() && reportVerifyError(c, difference);
 }
 
 // Gives the removal verdict: the source may go only when it and the new
@@ -138,45 +200,51 @@ bool finishConversion(bool failed, const ConversionNames& names,
 }  // namespace
 
 int convertArchive(const std::string& sourceName, int sourcePacker) {
+  stopIfInterrupted();
   const PackerDef& source = settings.packers[size_t(sourcePacker)];
   if (!source.unpack) fatalStop("Unknown unpacker.\n");
 
-  const ConversionNames names = buildNames(sourceName);
+  Conversion c;
+  c.names = buildNames(sourceName);
   // Read before anything runs, so a repack onto the same file keeps it.
   std::optional<platform::DosDateTime> sourceTime;
   if (platform::DosDateTime when; platform::readDosTime(sourceName, when)) {
     sourceTime = when;
   }
 
-  const std::string workDir = createWorkDirectory();
-  if (workDir.empty() || !platform::changeDirectory(workDir)) {
-    if (!workDir.empty()) platform::removeDirectory(workDir);
+  if (!enterWorkPlace(c.place)) {
+    logMessage("Convert error:       %s\n", c.names.sourceFullPath);
     stopIf(true, "Can't make directory.");
     ++runStats.errors;
     return 0;
   }
+  const ConversionNames& names = c.names;
+  c.targetFullPath = platform::absolutePath(names.targetName);
+  c.targetExisted = fileExists(names.targetName) != 0;
 
-  if (settings.skipExisting && fileExists(names.targetName)) {
+  if (settings.skipExisting && c.targetExisted) {
     ++runStats.skipped;
     logMessage("Archive skipped:     %s\n", names.sourceFullPath);
-    platform::changeDirectory("..");
-    removeTree(workDir);
+    leaveWorkPlace(c.place);
     return 0;
   }
 
   bool failed = unpackArchive(source, names);
+  abandonIfStopped(c);
   if (!failed) {
     failed = adjustWorkDirectory();
+    abandonIfStopped(c);
     filterFileIdDiz(settings.fileIdDizMode);
-    if (!failed) failed = packAndTest(names);
+    if (!failed) failed = packTestAndVerify(c);
   }
 
-  const std::string targetFullPath = platform::absolutePath(names.targetName);
   int verdict = 0;
   failed = finishConversion(failed, names, sourceTime, verdict);
 
-  platform::changeDirectory("..");
-  removeTree(workDir);
-  if (!failed) updateCatalog(settings.updateDescription, names.sourceFullPath, targetFullPath);
+  leaveWorkPlace(c.place);
+  // Stopped after its success was logged: the new archive stays, and so do
+  // the source and its catalog line, which still agree with each other.
+  if (platform::stopSignal() != 0) return 0;
+  if (!failed) updateCatalog(settings.updateDescription, names.sourceFullPath, c.targetFullPath);
   return settings.keepSource ? 0 : verdict;
 }

@@ -1,6 +1,7 @@
 // Locating and running the external packer and Exec programs.
 #include "convert/external_program.h"
 
+#include "config/settings.h"
 #include "platform/platform.h"
 #include "run/output.h"
 #include "search/wildcard.h"
@@ -131,7 +132,14 @@ int runProgram(const std::string& path, std::string_view args,
     argv.emplace_back(archive);
   }
   appendWords(argv, append);
-  return platform::runCommandLine(path, argv, commandLine(path, args, reference, append));
+  const platform::RunResult result =
+      platform::runCommandLine(path, argv, commandLine(path, args, reference, append),
+                               {.timeLimitSeconds = settings.timeoutSeconds});
+  if (result.end == platform::RunEnd::TimedOut) logMessage("Timeout:            %s\n", path);
+  if (result.end == platform::RunEnd::Exited || result.end == platform::RunEnd::NotStarted) {
+    return result.exitCode;
+  }
+  return kProgramStopped;
 }
 
 int runCommand(std::string_view entry) {
@@ -139,7 +147,8 @@ int runCommand(std::string_view entry) {
   if (split.program.empty()) return 0;
   const auto path = locateProgram(split.program, LocateScope::InSearch);
   const int result = path ? runProgram(*path, split.args) : 1;
-  if (result != 0) {
+  // A run that is being stopped reports that, not the entry it cut short.
+  if (result != 0 && platform::stopSignal() == 0) {
     logMessage("Exec error:          %s\n", entry);
     consoleMessage("Exec error:          %s\n", entry);
   }

@@ -32,9 +32,15 @@ enum class LocateScope {
 /// Absent when nothing is found.
 std::optional<std::string> locateProgram(std::string_view name, LocateScope scope);
 
+/// What runProgram gives for a program that did not run to its end: it was
+/// past the Timeout limit, or the run is being stopped.
+constexpr int kProgramStopped = -2;
+
 /// Runs a located program with the words of `args`, then `reference` as one
-/// argument when present, then the words of `append`. Returns the exit code,
-/// 128 + signal, or -1 when it cannot start.
+/// argument when present, then the words of `append`, within the Timeout
+/// limit of the settings. Returns the exit code, 128 + signal, -1 when it
+/// cannot start, or kProgramStopped; a program past its limit is logged as
+/// "Timeout:" with its path.
 int runProgram(const std::string& path, std::string_view args,
                const std::optional<std::string>& reference = std::nullopt,
                std::string_view append = {});

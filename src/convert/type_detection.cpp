@@ -26,7 +26,12 @@ int detectBySignature(const std::string& head) {
 }
 
 int detectPacker(const std::string& fileName) {
-  if (!settings.detectById) return findPacker(fileExtension(fileName));
+  if (!settings.detectById) {
+    const int packer = findPacker(fileExtension(fileName));
+    // Only a regular file is an archive: a pipe would hold its unpacker.
+    const auto status = packer < 0 ? std::nullopt : platform::fileStatus(fileName, true);
+    return status && status->kind == platform::EntryKind::File ? packer : -1;
+  }
   std::string head;
   if (!platform::readFileHead(fileName, kSignatureWindow, head)) return -1;
   return detectBySignature(head);

@@ -4,7 +4,8 @@
 #include <string>
 
 /// Index of the packer of `fileName` (in the current directory), by signature
-/// when settings.detectById is set, else by extension; -1 when none.
+/// when settings.detectById is set, else by extension; -1 when none. Only a
+/// regular file (a link followed) has a packer.
 int detectPacker(const std::string& fileName);
 
 /// Index of the first packer whose signature stands in `head` (the first

@@ -2,8 +2,13 @@
 #include "convert/type_detection.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "config/settings.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -54,10 +59,28 @@ TEST_F(TypeDetection, SignatureReachingPastTheWindowNeverMatches) {
 }
 
 TEST_F(TypeDetection, ExtensionModeTakesTheLastDotAndIgnoresCase) {
+  const ScratchDir scratch("detect");
+  for (const char* name : {"some-file.zip", "pkg.tar.Lzh", "README"}) std::ofstream{name} << "x";
   settings.detectById = 0;
-  EXPECT_EQ(detectPacker("no-such-file.zip"), 2);
+  EXPECT_EQ(detectPacker("some-file.zip"), 2);
   EXPECT_EQ(detectPacker("pkg.tar.Lzh"), 1);
   EXPECT_EQ(detectPacker("README"), -1);
+}
+
+TEST_F(TypeDetection, OnlyARegularFileHasAPacker) {
+  const ScratchDir scratch("detect");
+  std::ofstream{"real.zip"} << "PK\x03\x04";
+  ASSERT_EQ(::symlink("real.zip", "link.zip"), 0);
+  ASSERT_EQ(::mkfifo("fifo.zip", 0666), 0);
+  ASSERT_EQ(::mkdir("dir.zip", 0755), 0);
+  for (const int byId : {0, 1}) {
+    settings.detectById = byId;
+    EXPECT_EQ(detectPacker("real.zip"), 2) << "by id " << byId;
+    EXPECT_EQ(detectPacker("link.zip"), 2) << "by id " << byId;
+    EXPECT_EQ(detectPacker("fifo.zip"), -1) << "by id " << byId;
+    EXPECT_EQ(detectPacker("dir.zip"), -1) << "by id " << byId;
+    EXPECT_EQ(detectPacker("missing.zip"), -1) << "by id " << byId;
+  }
 }
 
 }  // namespace

@@ -13,19 +13,23 @@ bool hasWildcard(const std::string& pattern) {
   return pattern.find_first_of("*?") != std::string::npos;
 }
 
+// "*" is any run of characters, "?" any one character, other bytes match
+// themselves with a-z as A-Z. A "*" or "?" in the name is an ordinary byte,
+// so a star of the pattern is tried before a literal match; on a mismatch the
+// last star takes one more character and the match goes on from there.
 bool globMatch(std::string_view name, std::string_view pattern) {
   size_t n = 0;
   size_t p = 0;
   size_t starP = std::string_view::npos;
   size_t starN = 0;
   while (n < name.size()) {
-    if (p < pattern.size() &&
-        (pattern[p] == '?' || upperAscii(pattern[p]) == upperAscii(name[n]))) {
-      ++n;
-      ++p;
-    } else if (p < pattern.size() && pattern[p] == '*') {
+    if (p < pattern.size() && pattern[p] == '*') {
       starP = p++;
       starN = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || upperAscii(pattern[p]) == upperAscii(name[n]))) {
+      ++n;
+      ++p;
     } else if (starP != std::string_view::npos) {
       p = starP + 1;
       n = ++starN;
@@ -56,25 +60,22 @@ std::string nextWorkDirName() {
   return std::string("$TMP$.") + digits;
 }
 
-std::string createWorkDirectory() {
+std::string createWorkDirectory(const std::string& parent) {
   // A name that exists already may hold a stranger's files or another run's
   // work: never share it, take the next one.
+  const std::string prefix = parent.empty() ? "" : parent + platform::kSeparator;
   for (int tries = 0; tries < 1000; ++tries) {
-    std::string name = nextWorkDirName();
-    if (platform::makeDirectory(name)) return name;
+    std::string path = prefix + nextWorkDirName();
+    if (platform::makeDirectory(path)) return path;
   }
   return {};
 }
 
 bool findPatternMatch(const std::string& name, const std::string& pattern) {
   if (!hasWildcard(pattern)) return platform::sameEntryName(name, pattern);
-  if (globMatch(name, pattern)) return true;
-  // "*.*" and "NAME.*" also fit names without a dot.
-  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
-      name.find('.') == std::string::npos) {
-    return globMatch(name, std::string_view(pattern).substr(0, pattern.size() - 2));
-  }
-  return false;
+  // "*.*" is every name, with or without a dot; "NAME.*" needs the dot.
+  if (pattern == "*.*") return true;
+  return globMatch(name, pattern);
 }
 
 std::vector<std::string> findMatching(const std::string& pattern) {
@@ -134,13 +135,13 @@ void copyFileIn(const std::string& path) {
 
 int fileExists(const std::string& name) { return platform::fileStatus(name, false) ? 1 : 0; }
 
-uint32_t fileSize(const std::string& name) {
+uint64_t fileSize(const std::string& name) {
   const auto status = platform::fileStatus(name, true);
-  return status ? uint32_t(status->size) : 0;
+  return status ? status->size : 0;
 }
 
-void removeFile(const std::string& name) {
-  if (platform::deleteFile(name)) return;
+bool removeFile(const std::string& name) {
+  if (platform::deleteFile(name)) return true;
   platform::setNormalAttributes(name);
-  platform::deleteFile(name);
+  return platform::deleteFile(name);
 }

@@ -9,15 +9,17 @@
 /// "$TMP$.999", "$TMP$.000", ...
 std::string nextWorkDirName();
 
-/// Creates a new work directory in the current directory, taking names from
-/// the sequence until one can be created, for at most 1000 tries. Returns its
-/// name, or "" when none could be created.
-std::string createWorkDirectory();
+/// Creates a new work directory in `parent` (the current directory when
+/// empty), taking names from the sequence until one can be created, for at
+/// most 1000 tries. Returns its path (its bare name when `parent` is empty),
+/// or "" when none could be created.
+std::string createWorkDirectory(const std::string& parent = "");
 
 /// Names in the current directory that fit a find-first pattern: without "*"
 /// or "?" the one entry of exactly that name; with them, a case-insensitive
-/// match where "*" is any run and "?" any one character ("*.*" is every
-/// name). "." and ".." are never returned.
+/// match where "*" is any run and "?" any one character, "*" and "?" in names
+/// included ("*.*" is every name; "readme.*" does not fit "readme"). "." and
+/// ".." are never returned.
 std::vector<std::string> findMatching(const std::string& pattern);
 
 /// True when `name` fits the find-first pattern.
@@ -38,9 +40,9 @@ void copyFileIn(const std::string& path);
 /// 1 when a file, directory or link of that name exists, else 0.
 int fileExists(const std::string& name);
 
-/// The file's size in bytes (low 32 bits), 0 when it cannot be read.
-uint32_t fileSize(const std::string& name);
+/// The file's size in bytes, 0 when it cannot be read.
+uint64_t fileSize(const std::string& name);
 
 /// Deletes a file; when that fails, clears its read-only state and tries once
-/// more.
-void removeFile(const std::string& name);
+/// more. True when the file is gone.
+bool removeFile(const std::string& name);

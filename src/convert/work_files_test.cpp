@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "platform/platform.h"
 #include "scratch_dir.h"
@@ -61,10 +62,60 @@ TEST_F(WorkFiles, FindPatternRules) {
       {"abc", "a?", false},
       {"x.bak", "*.BAK", true},
       {"file_id.diz", "FILE_ID.*", true},
+      {"readme", "readme.*", false},
+      {"readme", "readme*", true},
+      {"README.*txt", "*.*", true},
+      {"*x", "*.*", true},
+      {"a*b.txt", "*b.txt", true},
+      {"*", "?", true},
+      {"ab", "*?*?*", true},
+      {"a", "*?*?*", false},
   };
   for (const auto& [name, pattern, expected] : rows) {
     EXPECT_EQ(findPatternMatch(name, pattern), expected) << name << " ~ " << pattern;
   }
+}
+
+// The plain definition: "*" any run, "?" any one character, a-z as A-Z.
+bool referenceMatch(std::string_view name, std::string_view pattern) {
+  if (pattern.empty()) return name.empty();
+  if (pattern[0] == '*') {
+    return referenceMatch(name, pattern.substr(1)) ||
+           (!name.empty() && referenceMatch(name.substr(1), pattern));
+  }
+  if (name.empty()) return false;
+  const bool same = pattern[0] == '?' || std::toupper(static_cast<unsigned char>(pattern[0])) ==
+                                             std::toupper(static_cast<unsigned char>(name[0]));
+  return same && referenceMatch(name.substr(1), pattern.substr(1));
+}
+
+TEST(FindPattern, AgreesWithThePlainDefinitionOnRandomNames) {
+  std::mt19937 random(20240611);
+  const std::string nameBytes = "aAbB.*?x";
+  const std::string patternBytes = "ab.*?*?X";
+  const auto draw = [&](const std::string& bytes, size_t longest) {
+    std::string text(random() % (longest + 1), ' ');
+    for (char& c : text) c = bytes[random() % bytes.size()];
+    return text;
+  };
+  for (int i = 0; i < 200000; ++i) {
+    const std::string name = draw(nameBytes, 8);
+    const std::string pattern = draw(patternBytes, 6);
+    const bool wildcards = pattern.find_first_of("*?") != std::string::npos;
+    const bool expected = !wildcards         ? name == pattern
+                          : pattern == "*.*" ? true
+                                             : referenceMatch(name, pattern);
+    ASSERT_EQ(findPatternMatch(name, pattern), expected)
+        << "'" << name << "' ~ '" << pattern << "'";
+  }
+}
+
+TEST_F(WorkFiles, EmptyingATreeTakesNamesHoldingWildcards) {
+  fs::create_directory("work");
+  fs::current_path("work");
+  for (const char* name : {"README.*txt", "*x", "?", "*", "a*b/c?d", "no dot"}) touch(name);
+  deleteMatching("*.*");
+  EXPECT_TRUE(fs::is_empty("."));
 }
 
 TEST_F(WorkFiles, DeleteMatchingEmptiesDotDirectoriesAndNeverFollowsLinks) {

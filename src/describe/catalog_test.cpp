@@ -9,8 +9,11 @@
 #include <fstream>
 
 #include "config/settings.h"
+#include "describe/catalog_lock.h"
 #include "describe/description.h"
+#include "run/output.h"
 #include "scratch_dir.h"
+#include "small_tmpfs.h"
 
 namespace fs = std::filesystem;
 
@@ -219,12 +222,107 @@ TEST_F(Catalog, ACatalogWithTheExtensionTmpIsNotItsOwnTemporary) {
 }
 
 TEST_F(Catalog, WithoutItsTemporaryTheCatalogStaysAndNothingIsAdded) {
-  write("files.bbs", "other.old x\r\n");
-  fs::create_directory("files.tmp");
   write("Game.new", "archive");
+  // Every name the temporary may take is someone else's.
+  fs::create_directory("files.tmp");
+  for (int i = 1; i <= 99; ++i)
+    write("files.t" + std::string(i < 10 ? "0" : "") + std::to_string(i), "");
+  write("files.bbs", "Game.old\tOld\r\n");
   updateCatalog(1, src("Game.old"), src("Game.new"));
-  EXPECT_EQ(read("files.bbs"), "other.old x\r\n");
+  EXPECT_EQ(read("files.bbs"), "Game.old\tOld\r\n");
+  EXPECT_EQ(names(".").size(), 102u);
+
+  // A directory its owner may not write to takes no temporary either, and
+  // no new catalog, whoever runs the program.
+  fs::remove("files.t99");
+  fs::permissions(".", fs::perms::owner_read | fs::perms::owner_exec);
+  updateCatalog(1, src("Game.old"), src("Game.new"));
+  EXPECT_EQ(read("files.bbs"), "Game.old\tOld\r\n");
+  fs::remove("files.bbs");
+  updateCatalog(1, src("Game.old"), src("Game.new"));
+  fs::permissions(".", fs::perms::owner_all);
+  EXPECT_EQ(names(".").size(), 100u);
   EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(Catalog, ATakenTemporaryNameIsPassedOverAndNeverReplaced) {
+  write("files.bbs", "Game.old\tOld\r\n");
+  write("files.tmp", "someone's file");
+  fs::create_symlink(dst("victim"), "files.t01");
+  updateCatalog(1, src("Game.old"), src("Game.new"));
+  EXPECT_EQ(read("files.bbs"), "Game.new\tOld\r\n");
+  EXPECT_EQ(read("files.tmp"), "someone's file");
+  EXPECT_FALSE(fs::exists(dst("victim")));
+  EXPECT_EQ(names("."), (std::vector<std::string>{"files.bbs", "files.t01", "files.tmp"}));
+}
+
+TEST_F(Catalog, BuiltPathsSplitOnlyAtSlashAndControlBytesNeverTakeALine) {
+  // "a\b.old" is one name: it must not take the line of "b.old".
+  write("files.bbs", "b.old\tOther\r\na\\b.old\tMine\r\n");
+  updateCatalog(1, src("a\\b.old"), src("a\\b.new"));
+  EXPECT_EQ(read("files.bbs"), "b.old\tOther\r\na\\b.new\tMine\r\n");
+
+  // The source "b.old<TAB>x" would fit the line "b.old<TAB>x rated": it is
+  // no line's name, so the new archive is described afresh instead.
+  write("files.bbs", "b.old\tx rated\r\n");
+  write("b.new", "archive");
+  updateCatalog(1, src("b.old\tx"), src("b.new"));
+  EXPECT_EQ(read("files.bbs"), "b.old\tx rated\r\nb.new\tAbout b.new \r\n");
+  EXPECT_EQ(calls(), std::vector<std::string>{"../b.new"});
+}
+
+TEST_F(Catalog, AListedNameWithWildcardsIsLookedUpExactly) {
+  write("a*.old", "archive");
+  write("ab.old", "archive");
+  write("a?.old", "archive");
+  catalogArchive("a*.old");
+  catalogArchive("a?.old");
+  EXPECT_EQ(read("files.bbs"), "a*.old\tAbout a*.old \r\na?.old\tAbout a?.old \r\n");
+}
+
+TEST_F(Catalog, AFullDiskLeavesTheCatalogAsItWas) {
+  // The catalog lies on a small file system of its own, the archives do not:
+  // its temporary must be made beside it.
+  const fs::path full = dir_ / "full";
+  fs::create_directory(full);
+  SmallTmpfs tmpfs(full.string(), 256 * 1024);
+  if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  settings.descFiles = {(full / "files.bbs").string()};
+  write(full / "files.bbs", "Game.old\tOld\r\n");
+  updateCatalog(1, src("Game.old"), src("Game.new"));
+  EXPECT_EQ(read(full / "files.bbs"), "Game.new\tOld\r\n");
+  // 3,001 lines of about 30 bytes, and no room for a second copy.
+  std::string catalog;
+  for (int i = 0; i < 3000; ++i) catalog += "other" + std::to_string(i) + ".old\tSome text\r\n";
+  catalog += "Game.old\tOld\r\n";
+  write(full / "files.bbs", catalog);
+  write("Game.new", "archive");
+  ASSERT_TRUE(tmpfs.fill());
+  updateCatalog(1, src("Game.old"), src("Game.new"));
+  EXPECT_EQ(read(full / "files.bbs"), catalog);
+  EXPECT_EQ(names(full), (std::vector<std::string>{"files.bbs", "filler"}));
+  EXPECT_TRUE(calls().empty());
+
+  // An append that fits part of its line only is cut back whole: the
+  // catalog ends a few bytes short of a full page, and nothing else is free.
+  fs::remove(full / "filler");
+  const std::string pages(4096 * 2 - 6, 'p');
+  write(full / "files.bbs", pages);
+  ASSERT_TRUE(tmpfs.fill());
+  catalogArchive("Game.new");
+  EXPECT_EQ(calls(), std::vector<std::string>{"../Game.new"});
+  EXPECT_EQ(read(full / "files.bbs"), pages);
+}
+
+TEST_F(Catalog, WhereNoLockCanBeTakenTheLogSaysSoOnce) {
+  ASSERT_TRUE(openLog((dir_ / "zelm.log").string()));
+  { const CatalogLock first("no-such-dir"); }
+  { const CatalogLock second("no-such-dir"); }
+  closeLog();
+  EXPECT_EQ(read(dir_ / "zelm.log"), "Catalog not locked:  no-such-dir\r\n");
+  EXPECT_EQ(catalogDirectory("files.bbs"), ".");
+  EXPECT_EQ(catalogDirectory("/files.bbs"), "/");
+  EXPECT_EQ(catalogDirectory("/srv/a\\b/files.bbs"), "/srv/a\\b");
 }
 
 TEST_F(Catalog, AReadOnlyCatalogOrADirectoryIsLeftAlone) {

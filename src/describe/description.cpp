@@ -1,12 +1,16 @@
 // Obtaining an archive's one-line description, and treating file_id.diz.
 #include "describe/description.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
 #include "config/settings.h"
 #include "convert/external_program.h"
 #include "convert/work_files.h"
+#include "convert/work_place.h"
+#include "describe/temporary_file.h"
+#include "describe/utf8_text.h"
 #include "platform/platform.h"
 #include "run/output.h"
 
@@ -19,10 +23,13 @@ constexpr size_t kMaxDescriptionBytes = 254;
 constexpr std::string_view kDecoration = "-=*/#!.$%&+<>_^~\\";
 constexpr std::string_view kFileIdDiz = "file_id.diz";
 constexpr std::string_view kFileIdTmp = "file_id.tmp";
+constexpr char32_t kByteOrderMark = 0xFEFF;
 
 bool isBoxDrawing(unsigned char c) { return c >= 0xB0 && c <= 0xDF; }
 
 bool becomesSpace(unsigned char c) { return c < 0x20 || c == 0x7F || isBoxDrawing(c) || c > 0xF2; }
+
+bool isC1Control(char32_t c) { return c >= 0x80 && c <= 0x9F; }
 
 bool isDecoration(unsigned char c) { return kDecoration.find(char(c)) != std::string_view::npos; }
 
@@ -94,11 +101,38 @@ std::string quoteAsOneWord(std::string_view word) {
   return out;
 }
 
-std::string readCleanedText(platform::TextReader& reader) {
+// A description file is read as UTF-8 when the whole of it is valid UTF-8
+// with multi-byte characters; anything else is code page 437, as ever.
+bool isUtf8File(const std::string& path) {
+  platform::TextReader reader;
+  if (!reader.open(path, false)) return false;
+  Utf8Check check;
+  std::string piece;
+  while (reader.readPiece(piece, 4096)) check.feed(piece);
+  return !reader.failed() && check.isMultiByteUtf8();
+}
+
+// The next piece of a text file: it ends after a line feed or its 79th byte,
+// but a piece of UTF-8 text also takes the rest of a character it would cut.
+bool readTextPiece(platform::TextReader& reader, std::string& piece, bool utf8) {
+  if (!reader.readPiece(piece, kPieceBytes)) return false;
+  if (const size_t missing = utf8 ? missingUtf8Bytes(piece) : 0) {
+    std::string rest;
+    if (reader.readPiece(rest, missing)) piece += rest;
+  }
+  return true;
+}
+
+std::string readCleanedText(platform::TextReader& reader, bool utf8) {
   std::string text;
   std::string piece;
-  while (text.size() < kMaxDescriptionBytes && reader.readPiece(piece, kPieceBytes)) {
-    appendCleanedText(text, piece);
+  bool room = true;
+  while (room && text.size() < kMaxDescriptionBytes && readTextPiece(reader, piece, utf8)) {
+    if (utf8) {
+      room = appendCleanedUtf8(text, piece);
+    } else {
+      appendCleanedText(text, piece);
+    }
   }
   return text;
 }
@@ -108,12 +142,14 @@ std::string readCleanedText(platform::TextReader& reader) {
 std::string readFirstDescriptionFile(const std::string& program, const std::string& args,
                                      const std::string& reference) {
   for (const std::string& name : settings.fileOrder) {
-    runProgram(program, args, reference, quoteAsOneWord(name));
+    // A program stopped half-way may have left half a file.
+    if (runProgram(program, args, reference, quoteAsOneWord(name)) == kProgramStopped) return {};
     const auto found = findDescriptionFile(name);
     if (!found) continue;
+    const bool utf8 = isUtf8File(*found);
     platform::TextReader reader;
     if (!reader.open(*found, false)) continue;
-    std::string text = readCleanedText(reader);
+    std::string text = readCleanedText(reader, utf8);
     reader.close();
     removeFile(*found);
     return text;
@@ -121,19 +157,61 @@ std::string readFirstDescriptionFile(const std::string& program, const std::stri
   return {};
 }
 
-std::string rebuildFileIdPiece(std::string_view piece, int mode) {
-  std::string rebuilt;
-  for (char c : piece) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (mode == 0 || !isBoxDrawing(byte)) {
-      rebuilt += c;
+// A piece of file_id.diz rebuilt by the mode, with both lengths counted in
+// characters (bytes of code page 437 text, whole characters of UTF-8).
+struct RebuiltPiece {
+  std::string text;
+  size_t length = 0;
+  size_t rebuiltLength = 0;
+};
+
+RebuiltPiece rebuildFileIdPiece(std::string_view piece, int mode, bool utf8) {
+  RebuiltPiece out;
+  for (size_t at = 0; at < piece.size();) {
+    const auto lead = static_cast<unsigned char>(piece[at]);
+    const size_t length = utf8 ? std::min(utf8Length(lead), piece.size() - at) : 1;
+    const std::string_view character = piece.substr(at, length);
+    at += length;
+    ++out.length;
+    const char32_t code = utf8 ? utf8CodePoint(character) : 0;
+    const bool frame = utf8 ? isFrameCodePoint(code) : isBoxDrawing(lead);
+    if (mode == 0 || !frame) {
+      out.text += character;
     } else if (mode == 2) {
-      rebuilt += char(boxCharToAscii(byte));
+      out.text += char(utf8 ? frameCodePointToAscii(code) : boxCharToAscii(lead));
     } else if (mode == 3) {
-      rebuilt += ' ';
+      out.text += ' ';
+    } else {
+      continue;
     }
+    ++out.rebuiltLength;
   }
-  return rebuilt;
+  return out;
+}
+
+// Writes the treated text of `original` to `out`; false when anything could
+// not be read or written.
+bool writeTreatedFileId(const std::string& original, int mode, platform::TextWriter& out) {
+  const bool utf8 = isUtf8File(original);
+  platform::TextReader reader;
+  if (!reader.open(original, false)) return false;
+  bool written = true;
+  std::string piece;
+  while (written && readTextPiece(reader, piece, utf8)) {
+    const RebuiltPiece rebuilt = rebuildFileIdPiece(piece, mode, utf8);
+    // A frame line that shrank to nothing goes with its line end.
+    if (rebuilt.length > 1 && rebuilt.rebuiltLength <= 1) continue;
+    written = out.write(rebuilt.text);
+  }
+  return written && !reader.failed();
+}
+
+// The treated file is named file_id.diz, unless another member already has
+// that very name: then it keeps its own, so no member is ever replaced.
+std::string treatedFileIdName(const std::string& original) {
+  const std::string lowerCase(kFileIdDiz);
+  if (original == lowerCase || !platform::fileStatus(lowerCase, false)) return lowerCase;
+  return original;
 }
 
 }  // namespace
@@ -155,6 +233,32 @@ void appendCleanedText(std::string& text, std::string_view bytes) {
   }
 }
 
+bool appendCleanedUtf8(std::string& text, std::string_view bytes) {
+  for (size_t at = 0; at < bytes.size();) {
+    if (text.size() >= kMaxDescriptionBytes) return false;
+    const auto lead = static_cast<unsigned char>(bytes[at]);
+    const size_t length = std::min(utf8Length(lead), bytes.size() - at);
+    const std::string_view character = bytes.substr(at, length);
+    at += length;
+    if (length == 1) {
+      if (const unsigned char kept = cleanDescriptionChar(lead)) text += char(kept);
+      continue;
+    }
+    const char32_t code = utf8CodePoint(character);
+    if (code == kByteOrderMark) continue;
+    if (isFrameCodePoint(code) || isC1Control(code)) {
+      if (const unsigned char kept = cleanDescriptionChar(' ')) text += char(kept);
+      continue;
+    }
+    if (text.size() + length > kMaxDescriptionBytes) return false;
+    text += character;
+    // A continuation byte: neither a blank nor a decoration, so the next
+    // character is kept whatever it is.
+    lastKept = static_cast<unsigned char>(character.back());
+  }
+  return text.size() < kMaxDescriptionBytes;
+}
+
 unsigned char boxCharToAscii(unsigned char c) {
   constexpr std::string_view kShadesAndBlocks = "\xB0\xB1\xB2\xDB\xDC\xDD\xDE\xDF";
   constexpr std::string_view kCorners =
@@ -170,24 +274,19 @@ unsigned char boxCharToAscii(unsigned char c) {
 void filterFileIdDiz(int mode) {
   const auto original = findDescriptionFile(kFileIdDiz);
   if (!original) return;
-  platform::TextReader reader;
-  if (!reader.open(*original, false)) return;
+  // The temporary never takes a member's name, and the file is replaced only
+  // when every byte of the treated text was written.
   platform::TextWriter writer;
-  if (!writer.open(std::string(kFileIdTmp), platform::TextWriter::Mode::Truncate)) {
-    reader.close();
+  const std::string temporary = createTemporary(writer, std::string(kFileIdTmp));
+  if (temporary.empty()) return;
+  bool written = writeTreatedFileId(*original, mode, writer);
+  written = writer.close() && written;
+  const std::string treated = treatedFileIdName(*original);
+  if (!written || !platform::renameFile(temporary, treated)) {
+    platform::deleteFile(temporary);
     return;
   }
-  std::string piece;
-  while (reader.readPiece(piece, kPieceBytes)) {
-    const std::string rebuilt = rebuildFileIdPiece(piece, mode);
-    // A frame line that shrank to nothing goes with its line end.
-    if (piece.size() > 1 && rebuilt.size() <= 1) continue;
-    writer.write(rebuilt);
-  }
-  reader.close();
-  writer.close();
-  platform::deleteFile(*original);
-  platform::renameFile(std::string(kFileIdTmp), std::string(kFileIdDiz));
+  if (treated != *original) platform::deleteFile(*original);
 }
 
 std::optional<std::string> extractDescription(const std::string& archiveName, int packerIndex) {
@@ -208,17 +307,13 @@ std::optional<std::string> extractDescription(const std::string& archiveName, in
     return std::nullopt;
   }
 
-  const std::string workDir = createWorkDirectory();
-  if (workDir.empty()) return std::nullopt;
-  if (!platform::changeDirectory(workDir)) {
-    removeTree(workDir);
-    return std::nullopt;
-  }
-  std::string reference = std::string("..") + platform::kSeparator + archiveName;
+  std::string reference = archiveFromWork(archiveName);
+  // Quoted as one word for a program that parses its own command line.
   if (reference.find(' ') != std::string::npos) reference = "\"" + reference + "\"";
+  WorkPlace workPlace;
+  if (!enterWorkPlace(workPlace)) return std::nullopt;
   std::string text = readFirstDescriptionFile(*program, unpack.args, reference);
-  platform::changeDirectory("..");
-  removeTree(workDir);
+  leaveWorkPlace(workPlace);
 
   if (text.empty()) return std::nullopt;
   return text;

@@ -11,6 +11,7 @@
 #include "config/settings.h"
 #include "run/output.h"
 #include "scratch_dir.h"
+#include "small_tmpfs.h"
 
 namespace fs = std::filesystem;
 
@@ -119,6 +120,49 @@ TEST_F(Cleaner, LastKeptCarriesOverToTheNextText) {
   EXPECT_EQ(cleaned(" three"), "three");
 }
 
+std::string cleanedUtf8(std::string_view bytes) {
+  std::string text;
+  appendCleanedUtf8(text, bytes);
+  return text;
+}
+
+TEST_F(Cleaner, Utf8CharactersStayWholeAndFramesFoldLikeBlanks) {
+  const std::pair<std::string_view, std::string_view> rows[] = {
+      {"Caf\xC3\xA9\n", "Caf\xC3\xA9 "},
+      {"\xE2\x95\x94\xE2\x95\x90\xE2\x95\x97 Tool \xE2\x94\x82", " Tool "},
+      {"\xE2\x96\x91\xE2\x96\x92\xE2\x96\x93\xE2\x96\x88x", " x"},
+      {"\xE2\x82\xAC\xE2\x82\xAC -- \xE2\x80\x94\xE2\x80\x94",
+       "\xE2\x82\xAC\xE2\x82\xAC - \xE2\x80\x94\xE2\x80\x94"},
+      {"\xEF\xBB\xBFHi", "Hi"},
+      {"a\xC2\x85\tb", "a b"},
+  };
+  for (const auto& [input, expected] : rows) {
+    lastKept = 0;
+    EXPECT_EQ(cleanedUtf8(input), expected) << hexOf(input);
+  }
+  // A character keeps the decoration run rule from reaching across it, and
+  // the rule carries over to code page 437 text as ever.
+  lastKept = 0;
+  EXPECT_EQ(cleanedUtf8("-\xC3\xA9-"), "-\xC3\xA9-");
+  EXPECT_EQ(cleaned("-x"), "x");
+}
+
+TEST_F(Cleaner, TheUtf8CutNeverSplitsACharacter) {
+  const std::string ascii(253, 'x');
+  std::string text;
+  EXPECT_FALSE(appendCleanedUtf8(text, ascii + "\xC3\xA9 more"));
+  EXPECT_EQ(text, ascii);
+  EXPECT_EQ(lastKept, 'x');
+
+  text.clear();
+  EXPECT_FALSE(appendCleanedUtf8(text, ascii.substr(1) + "\xC3\xA9 more"));
+  EXPECT_EQ(text, ascii.substr(1) + "\xC3\xA9");
+  EXPECT_EQ(text.size(), 254u);
+
+  text.clear();
+  EXPECT_TRUE(appendCleanedUtf8(text, "short"));
+}
+
 TEST(BoxChars, EveryBoxByteHasItsAsciiStandIn) {
   const std::pair<char, std::string_view> rows[] = {
       {'#', "\xB0\xB1\xB2\xDB\xDC\xDD\xDE\xDF"},
@@ -222,6 +266,70 @@ TEST_F(FileIdDiz, AnotherCaseIsRewrittenUnderTheLowerCaseName) {
   filterFileIdDiz(2);
   EXPECT_EQ(names(), std::vector<std::string>{"file_id.diz"});
   EXPECT_EQ(read("file_id.diz"), "|up|\r\n");
+}
+
+TEST_F(FileIdDiz, Utf8FramesAreTreatedLikeCodePage437Ones) {
+  const std::string doubleLine = "\xE2\x95\x90";  // U+2550
+  const std::string vertical = "\xE2\x94\x82";    // U+2502
+  const std::string eAcute = "\xC3\xA9";
+  const std::string box = "\xE2\x95\x94" + doubleLine + doubleLine + "\xE2\x95\x97\n" +
+                          "\xE2\x95\x91"
+                          "ab\xE2\x95\x91\n\xE2\x96\x91\xE2\x96\x92\xE2\x96\x93\xE2\x96\x88\n" +
+                          "\xE2\x94\x9C\xE2\x94\x80\xE2\x94\xA4\n";
+  struct Row {
+    int mode;
+    std::string input;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {1, doubleLine + doubleLine + "\n" + vertical + " Caf" + eAcute + " " + vertical + "\n",
+       " Caf" + eAcute + " \r\n"},
+      {2, box, "+--+\r\n|ab|\r\n####\r\n|-|\r\n"},
+      {3, "\xE2\x95\x94" + doubleLine + "\xE2\x95\x97" + eAcute + "\n", "   " + eAcute + "\r\n"},
+      // A 79-byte piece would end inside the frame character: it takes the
+      // whole character.
+      {2, std::string(78, 'x') + doubleLine + "\n", std::string(78, 'x') + "-\r\n"},
+  };
+  for (const Row& row : rows) {
+    write("file_id.diz", row.input);
+    filterFileIdDiz(row.mode);
+    EXPECT_EQ(read("file_id.diz"), row.expected) << "mode " << row.mode << ": " << hexOf(row.input);
+    EXPECT_EQ(names(), std::vector<std::string>{"file_id.diz"}) << "mode " << row.mode;
+  }
+}
+
+TEST_F(FileIdDiz, NoOtherMemberIsEverReplaced) {
+  // The first case variant in listing order is treated, under its own name
+  // when file_id.diz itself is taken; a member named like the temporary
+  // stays as it was.
+  write("FILE_ID.DIZ", "\xB3upper\xB3\n");
+  write("File_Id.Diz", "\xB3mixed\xB3\n");
+  write("file_id.diz", "\xB3lower\xB3\n");
+  write("file_id.tmp", "member");
+  filterFileIdDiz(2);
+  EXPECT_EQ(names(),
+            (std::vector<std::string>{"FILE_ID.DIZ", "File_Id.Diz", "file_id.diz", "file_id.tmp"}));
+  EXPECT_EQ(read("FILE_ID.DIZ"), "|upper|\r\n");
+  EXPECT_EQ(read("File_Id.Diz"), "\xB3mixed\xB3\n");
+  EXPECT_EQ(read("file_id.diz"), "\xB3lower\xB3\n");
+  EXPECT_EQ(read("file_id.tmp"), "member");
+}
+
+TEST_F(FileIdDiz, AFullDiskLeavesTheFileAsUnpacked) {
+  fs::create_directory("full");
+  SmallTmpfs tmpfs((dir_ / "full").string(), 1024 * 1024);
+  if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  fs::current_path("full");
+  std::string text;
+  while (text.size() < 588000) text += "\xBA Line of a long description \xBA\n";
+  write("file_id.diz", text);
+  ASSERT_TRUE(tmpfs.fill());
+  fs::remove("filler");
+  // Room for a third of the treated copy.
+  write("filler", std::string(1024 * 1024 - 588000 - 200 * 1024, 'f'));
+  filterFileIdDiz(2);
+  EXPECT_EQ(read("file_id.diz"), text);
+  EXPECT_EQ(names(), (std::vector<std::string>{"file_id.diz", "filler"}));
 }
 
 TEST_F(FileIdDiz, ALinkOrADirectoryCountsAsAbsent) {

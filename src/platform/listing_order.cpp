@@ -14,22 +14,26 @@ unsigned char upperByte(char c) {
 
 int rank(const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
 
-bool listedBefore(const DirEntry& a, const DirEntry& b) {
+bool entryListedBefore(const DirEntry& a, const DirEntry& b) {
   if (rank(a.name) != rank(b.name)) return rank(a.name) < rank(b.name);
-  const size_t common = std::min(a.name.size(), b.name.size());
-  for (size_t i = 0; i < common; ++i) {
-    const unsigned char x = upperByte(a.name[i]);
-    const unsigned char y = upperByte(b.name[i]);
-    if (x != y) return x < y;
-  }
-  if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-  return a.name < b.name;
+  return listedBefore(a.name, b.name);
 }
 
 }  // namespace
 
+bool listedBefore(std::string_view a, std::string_view b) {
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    const unsigned char x = upperByte(a[i]);
+    const unsigned char y = upperByte(b[i]);
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
 void sortListing(std::vector<DirEntry>& entries) {
-  std::sort(entries.begin(), entries.end(), listedBefore);
+  std::sort(entries.begin(), entries.end(), entryListedBefore);
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -82,6 +83,7 @@ struct FileStatus {
   uint64_t size = 0;
   int64_t lastWrite = 0;
   FileId id;
+  int64_t changeTime = 0;  // nanoseconds since the epoch of the last change of any kind
 };
 
 /// The status of `path`, following a final link when `followLinks` is set;
@@ -105,7 +107,8 @@ DosDateTime toDosDateTime(int64_t seconds);
 /// Reads the last-write time of a file; false when it cannot be read.
 bool readDosTime(const std::string& path, DosDateTime& out);
 
-/// Sets the last-write time of an existing file; false on failure.
+/// Sets the last-write time of an existing file, never through a link (a
+/// link's own time is set); false on failure.
 bool writeDosTime(const std::string& path, const DosDateTime& when);
 
 /// The local time as 24 characters and a newline: "Tue Dec  8 17:08:46 2026\n".
@@ -118,11 +121,44 @@ std::string executablePath();
 /// empty when PATH is not set.
 std::vector<std::string> pathEntries();
 
+/// How a program started by runAndWait came to its end.
+enum class RunEnd {
+  Exited,     // it ended by itself, or a signal not of ours ended it
+  TimedOut,   // it ran past its time limit and was ended with its group
+  Stopped,    // a stop signal arrived: it was ended with its group, or not started
+  NotStarted  // it could not be started
+};
+
+struct RunOptions {
+  int timeLimitSeconds = 0;  // 0 or less: no limit
+};
+
+struct RunResult {
+  RunEnd end = RunEnd::NotStarted;
+  int exitCode = -1;  // Exited: the exit code, or 128 + the signal that ended it
+};
+
 /// Starts `program` with `args` (its argv after argv[0]) in the current
-/// directory with the inherited environment and standard handles, after
-/// flushing standard output, and waits for it. Returns its exit code,
-/// 128 + the signal number when a signal ended it, -1 when it cannot start.
-int runAndWait(const std::string& program, const std::vector<std::string>& args);
+/// directory with the inherited environment, standard output and standard
+/// error, after flushing standard output, and waits for it. The program runs
+/// in a group of its own with the default signal handling and reads its
+/// standard input from the null device: it can never take the user's
+/// keystrokes or wait for them. When the time limit passes or a stop signal
+/// arrives, the program and everything it started are asked to end and killed
+/// soon after; a program stopped for using the terminal is killed at once. No
+/// program is started once a stop signal has arrived.
+RunResult runAndWait(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
+
+/// Makes the stop signals (interrupt, terminate, hang-up) set the flag that
+/// stopSignal() reports instead of ending the process, and makes writes to a
+/// closed console (a broken pipe) fail instead of ending it. A stop signal
+/// that was ignored when the program started stays ignored.
+void catchStopSignals();
+
+/// The stop signal that asked the run to end, 0 while none has. Once it has
+/// reported one, a further stop signal ends the process at once.
+int stopSignal();
 
 /// Reads up to `count` bytes from the start of a regular file (a link is
 /// followed; devices, pipes and directories are refused); false when the
@@ -132,6 +168,16 @@ bool readFileHead(const std::string& path, size_t count, std::string& out);
 /// Reads up to the last `count` bytes of a regular file (a link is
 /// followed); false when the file cannot be read.
 bool readFileTail(const std::string& path, size_t count, std::string& out);
+
+/// Hands the bytes of the regular file `path` (never through a link) to
+/// `consume` piece by piece, start to end, holding one piece in memory at a
+/// time. False when the file cannot be opened or read, or `consume` returned
+/// false.
+bool readFilePieces(const std::string& path,
+                    const std::function<bool(std::string_view piece)>& consume);
+
+/// The text a symbolic link holds; absent when `path` is no link.
+std::optional<std::string> readLinkTarget(const std::string& path);
 
 /// Copies a file byte for byte. The copy replaces a file of that name (a link
 /// of that name is replaced, never written through); an existing read-only
@@ -147,13 +193,18 @@ class TextReader {
   TextReader& operator=(const TextReader&) = delete;
   ~TextReader();
 
-  /// Opens a file for reading; with `followLinks` clear a link or anything
-  /// but a regular file is refused. False when it cannot be opened.
+  /// Opens a regular file for reading, a link followed when `followLinks` is
+  /// set; a pipe, a device or a directory is refused without blocking. False
+  /// when it cannot be opened.
   bool open(const std::string& path, bool followLinks = true);
 
   /// The next piece: it ends after a LF or after `maxBytes` bytes, whichever
   /// comes first. False at the end of the file.
   bool readPiece(std::string& piece, size_t maxBytes = 79);
+
+  /// True when reading failed (not merely ended) since the file was opened:
+  /// what was read is then not the whole file.
+  bool failed() const { return failed_; }
 
   void close();
 
@@ -164,6 +215,7 @@ class TextReader {
   std::string buffer_;
   size_t at_ = 0;
   bool ended_ = false;
+  bool failed_ = false;
   int pending_ = -1;
 };
 
@@ -171,27 +223,171 @@ class TextReader {
 /// to the file in one system call, unbuffered, so appenders sharing a file
 /// never tear each other's text and nothing waits in memory. An existing
 /// read-only file cannot be opened; a link of that name is replaced by a new
-/// file when truncating and refused when appending.
+/// file when truncating and refused when appending, unless the caller asks
+/// to write through it. CreateNew makes a new file and fails when anything
+/// of that name exists, a link included, so the file is the caller's alone.
 class TextWriter {
  public:
-  enum class Mode { Truncate, Append };
+  enum class Mode { Truncate, Append, CreateNew };
   TextWriter() = default;
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
   ~TextWriter();
 
-  /// Opens or creates the file; false on failure.
-  bool open(const std::string& path, Mode mode);
+  /// Opens or creates the file; false on failure. With `throughLink` a link
+  /// of that name is followed to the file it names (a user's own file).
+  bool open(const std::string& path, Mode mode, bool throughLink = false);
   bool isOpen() const { return file_ != -1; }
   /// Writes `text` whole; false when the file is not open or the write
   /// failed or fell short (a full disk).
   bool write(std::string_view text);
+  /// The open file's size in bytes; -1 when it is not open or unknown.
+  int64_t size() const;
+  /// Cuts the open file back to `size` bytes (to undo a write that failed
+  /// part-way); false on failure.
+  bool truncate(int64_t size);
   /// Closes the file; false when it was not open or closing reported an
   /// error (a write the system had deferred failed).
   bool close();
 
  private:
   std::intptr_t file_ = -1;
+};
+
+/// An exclusive lock on a directory, held until unlock() or destruction. It
+/// leaves nothing behind on disk and is advisory: it keeps out only those who
+/// take it too. Held locks end with the process, however it ends.
+class DirectoryLock {
+ public:
+  DirectoryLock() = default;
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+  ~DirectoryLock();
+
+  /// Takes the lock on `dir`, waiting while another process holds it. False
+  /// when it cannot be taken (a file system without locks, or a directory
+  /// that cannot be opened); nothing is held then.
+  bool lock(const std::string& dir);
+  bool isHeld() const { return handle_ != -1; }
+  void unlock();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+// --- Places a run writes to, checked at start-up ---
+
+/// Creates `path` and its missing parents as ordinary directories (as a
+/// user's own mkdir -p would). True when `path` is a directory afterwards, a
+/// link to one included; false when it, or a parent, cannot be made or is
+/// something else.
+bool makeDirectoryPath(const std::string& path);
+
+/// True when new entries can be made in the directory `path`: it is not
+/// read-only (the owner-write permission bit is set, whoever runs the
+/// program) and a probe directory can be created and removed there.
+bool canCreateEntriesIn(const std::string& path);
+// ---- The walk: directory handles, name listings, change reports, claims ----
+
+/// True when `a` comes before `b` in a listing: a-z compared as A-Z, ties
+/// broken by the raw bytes.
+bool listedBefore(std::string_view a, std::string_view b);
+
+/// One name of a directory as its listing gives it, with its kind: Link for
+/// a link (never a directory), Other for a pipe, a device or a socket.
+struct ListedName {
+  std::string name;
+  EntryKind kind = EntryKind::File;
+};
+
+/// A directory held open, so that the program can come back to it whatever
+/// happened to its name or its parent since. Released when the object goes.
+class DirectoryHandle {
+ public:
+  DirectoryHandle() = default;
+  DirectoryHandle(DirectoryHandle&& other) noexcept;
+  DirectoryHandle& operator=(DirectoryHandle&& other) noexcept;
+  DirectoryHandle(const DirectoryHandle&) = delete;
+  DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+  ~DirectoryHandle();
+
+  /// Holds the current directory; false when it cannot be opened.
+  bool openCurrent();
+  /// Holds the subdirectory `name` of `parent`; false when that is no
+  /// directory (a link never is one) or cannot be opened.
+  bool openChild(const DirectoryHandle& parent, const std::string& name);
+  bool isOpen() const { return handle_ != -1; }
+  /// The directory's identity; meaningful while it is held.
+  FileId id() const { return id_; }
+  /// True when the current directory is this very directory.
+  bool isCurrent() const;
+  /// Makes this directory the current one; false on failure.
+  bool makeCurrent() const;
+  /// Lists the directory, "." and ".." left out, in listing order, looking
+  /// at nothing but the names and their kinds. False (and `names` empty)
+  /// when it cannot be read.
+  bool list(std::vector<ListedName>& names) const;
+  void close();
+
+ private:
+  std::intptr_t handle_ = -1;  // a descriptor, or 0 where only the path is held
+  std::string path_;           // the full path, where the system keeps no handle
+  FileId id_;
+};
+
+/// Reports what is added to and removed from the current directory from the
+/// moment the watch starts, whoever changes it.
+class DirectoryWatch {
+ public:
+  /// One name that came or went.
+  struct Change {
+    std::string name;
+    bool present = false;
+    bool isDirectory = false;
+  };
+  DirectoryWatch() = default;
+  DirectoryWatch(const DirectoryWatch&) = delete;
+  DirectoryWatch& operator=(const DirectoryWatch&) = delete;
+  ~DirectoryWatch();
+
+  /// Starts watching the current directory (ending any earlier watch); false
+  /// when the system cannot report its changes.
+  bool watchCurrent();
+  /// Appends the changes reported since the last call, in the order they
+  /// happened; false when some may be missing (no watch, a lost report, the
+  /// directory removed), after which the watch has ended.
+  bool changes(std::vector<Change>& out);
+  void stop();
+
+ private:
+  int fd_ = -1;
+  int watch_ = -1;
+};
+
+/// What claiming a file came to.
+enum class ClaimOutcome {
+  Claimed,        // this run holds the file until the claim is released
+  HeldElsewhere,  // another run holds it
+  Missing,        // nothing of that name, or no longer the file that was opened
+  NoLocks,        // the file system keeps no claims; the file is unclaimed
+};
+
+/// A file claimed for this run alone, as long as the object holds it: other
+/// runs asking for it are told it is held. The claim is advisory: it binds
+/// only programs that ask.
+class FileClaim {
+ public:
+  FileClaim() = default;
+  FileClaim(const FileClaim&) = delete;
+  FileClaim& operator=(const FileClaim&) = delete;
+  ~FileClaim();
+
+  /// Claims the file `name` (a link is followed) without waiting.
+  ClaimOutcome claim(const std::string& name);
+  void release();
+
+ private:
+  std::intptr_t handle_ = -1;
 };
 
 // --- How names and programs differ between the platforms ---
@@ -215,7 +411,7 @@ extern const bool kProgramsCarryExtension;
 /// their arguments as a vector (POSIX) they get `words`; where they get one
 /// command line (Windows) they get `line` exactly as given and parse it
 /// themselves.
-int runCommandLine(const std::string& program, const std::vector<std::string>& words,
-                   const std::string& line);
+RunResult runCommandLine(const std::string& program, const std::vector<std::string>& words,
+                         const std::string& line, const RunOptions& options = {});
 
 }  // namespace platform

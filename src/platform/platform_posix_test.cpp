@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -135,6 +137,29 @@ TEST_F(PlatformPosix, SharedDirectoryFollowsTheUmask) {
   ASSERT_EQ(::stat(path("shared").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0755u);
   EXPECT_FALSE(platform::makeSharedDirectory(path("shared")));
+}
+
+TEST_F(PlatformPosix, MakeDirectoryPathMakesEveryMissingParent) {
+  EXPECT_TRUE(platform::makeDirectoryPath(path("a/b/c")));
+  EXPECT_TRUE(std::filesystem::is_directory(path("a/b/c")));
+  EXPECT_TRUE(platform::makeDirectoryPath(path("a/b")));
+  std::filesystem::create_directory_symlink(path("a"), path("link"));
+  EXPECT_TRUE(platform::makeDirectoryPath(path("link")));
+  write("file", "");
+  EXPECT_FALSE(platform::makeDirectoryPath(path("file")));
+  EXPECT_FALSE(platform::makeDirectoryPath(path("file/below")));
+}
+
+TEST_F(PlatformPosix, CanCreateEntriesInJudgesTheOwnerBitThenTries) {
+  ASSERT_EQ(::mkdir(path("open").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(path("locked").c_str(), 0555), 0);
+  write("file", "");
+  EXPECT_TRUE(platform::canCreateEntriesIn(path("open")));
+  EXPECT_TRUE(std::filesystem::is_empty(path("open"))) << "the probe stays behind";
+  EXPECT_FALSE(platform::canCreateEntriesIn(path("locked")));
+  EXPECT_FALSE(platform::canCreateEntriesIn(path("file")));
+  EXPECT_FALSE(platform::canCreateEntriesIn(path("missing")));
+  ::chmod(path("locked").c_str(), 0755);
 }
 
 TEST_F(PlatformPosix, DeleteFileRemovesTheLinkNotItsTarget) {
@@ -295,6 +320,41 @@ TEST_F(PlatformPosix, TextWriterReplacesALinkOnTruncateAndRefusesItOnAppend) {
   EXPECT_EQ(read("link"), "new\r\n");
 }
 
+TEST_F(PlatformPosix, TextWriterAskedToWritesThroughALinkAppendsToItsTarget) {
+  write("target", "old\r\n");
+  ASSERT_EQ(::symlink("target", path("link").c_str()), 0);
+  platform::TextWriter writer;
+  ASSERT_TRUE(writer.open(path("link"), platform::TextWriter::Mode::Append, true));
+  writer.write("new\n");
+  writer.close();
+  EXPECT_EQ(read("target"), "old\r\nnew\r\n");
+  EXPECT_EQ(platform::fileStatus(path("link"), false)->kind, platform::EntryKind::Link);
+  ::chmod(path("target").c_str(), 0444);
+  EXPECT_FALSE(writer.open(path("link"), platform::TextWriter::Mode::Append, true));
+  ASSERT_EQ(::symlink(".", path("dirlink").c_str()), 0);
+  EXPECT_FALSE(writer.open(path("dirlink"), platform::TextWriter::Mode::Append, true));
+}
+
+TEST_F(PlatformPosix, FilePiecesAndLinkTargetsAreReadWithoutFollowingLinks) {
+  const std::string bytes = std::string("\0\r\n", 3) + std::string(200000, 'q');
+  write("file", bytes);
+  ASSERT_EQ(::symlink("file", path("link").c_str()), 0);
+  std::string seen;
+  size_t pieces = 0;
+  const auto collect = [&](std::string_view piece) {
+    seen += piece;
+    ++pieces;
+    return true;
+  };
+  ASSERT_TRUE(platform::readFilePieces(path("file"), collect));
+  EXPECT_TRUE(seen == bytes);
+  EXPECT_GT(pieces, 1u);
+  EXPECT_FALSE(platform::readFilePieces(path("link"), collect));
+  EXPECT_FALSE(platform::readFilePieces(path("file"), [](std::string_view) { return false; }));
+  EXPECT_EQ(platform::readLinkTarget(path("link")), "file");
+  EXPECT_EQ(platform::readLinkTarget(path("file")), std::nullopt);
+}
+
 TEST_F(PlatformPosix, CopyFileCopiesBytesAndReplacesAWritableFile) {
   const std::string bytes = std::string("\0\r\n\x1A\xFF", 5) + std::string(200000, 'q');
   write("from", bytes);
@@ -395,6 +455,10 @@ TEST_F(PlatformPosix, WrittenDosTimeReadsBackAndSetsTheFileTime) {
   EXPECT_EQ(back, when);
   EXPECT_FALSE(platform::writeDosTime(path("missing"), when));
   EXPECT_FALSE(platform::readDosTime(path("missing"), back));
+  // A link gets the time itself; the file it names keeps its own.
+  ASSERT_EQ(::symlink("file", path("link").c_str()), 0);
+  ASSERT_TRUE(platform::writeDosTime(path("link"), {dosDate(2001, 1, 1), dosTime(1, 1, 2)}));
+  EXPECT_EQ(platform::fileStatus(path("file"), false)->lastWrite, 1709214358);
 }
 
 TEST_F(PlatformPosix, LocalTimeTextHasTheFixedShape) {
@@ -472,11 +536,13 @@ TEST_F(PlatformPosix, RunAndWaitGivesExitCodeSignalOrMinusOne) {
       {{"-c", "kill -KILL $$"}, 128 + 9},
   };
   for (const auto& [args, expected] : rows) {
-    EXPECT_EQ(platform::runAndWait("/bin/sh", args), expected) << args.back();
+    EXPECT_EQ(platform::runAndWait("/bin/sh", args).exitCode, expected) << args.back();
   }
-  EXPECT_EQ(platform::runAndWait(path("missing"), {}), -1);
-  EXPECT_EQ(platform::runAndWait(path("plain"), {}), -1);
-  EXPECT_EQ(platform::runAndWait(dir_, {}), -1);
+  for (const std::string& program : {path("missing"), path("plain"), dir_}) {
+    const platform::RunResult result = platform::runAndWait(program, {});
+    EXPECT_EQ(result.exitCode, -1) << program;
+    EXPECT_EQ(result.end, platform::RunEnd::NotStarted) << program;
+  }
 }
 
 TEST_F(PlatformPosix, RunAndWaitLetsOurBufferedOutputGoFirst) {
@@ -496,9 +562,56 @@ TEST_F(PlatformPosix, RunAndWaitPassesEveryArgumentUnchangedInTheCurrentDirector
       "",        "\"q\"",
       "-x",      "$HOME;`x`",
       "\xC3\xA9"};
-  EXPECT_EQ(platform::runAndWait("/bin/sh", args), 0);
+  EXPECT_EQ(platform::runAndWait("/bin/sh", args).exitCode, 0);
   ASSERT_TRUE(platform::changeDirectory(cwd));
   EXPECT_EQ(read("seen"), dir_ + "\n[zero][a b][][\"q\"][-x][$HOME;`x`][\xC3\xA9]");
+}
+
+TEST_F(PlatformPosix, RunAndWaitGivesAProgramItsOwnGroupNoKeyboardAndDefaultSignals) {
+  // What this process ignores or holds back is not handed on.
+  const auto oldPipe = ::signal(SIGPIPE, SIG_IGN);
+  sigset_t usr1;
+  sigset_t before;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  ::sigprocmask(SIG_BLOCK, &usr1, &before);
+  const std::string script =
+      "cd " + dir_ +
+      "; set -- $(cut -d' ' -f5 /proc/$$/stat); echo $(($1 == $$)) > group;"
+      " readlink /proc/$$/fd/0 > stdin; grep -E '^Sig(Blk|Ign)' /proc/self/status > signals";
+  const platform::RunResult result = platform::runAndWait("/bin/sh", {"-c", script});
+  ::sigprocmask(SIG_SETMASK, &before, nullptr);
+  ::signal(SIGPIPE, oldPipe);
+  EXPECT_EQ(result.end, platform::RunEnd::Exited);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(read("group"), "1\n");
+  EXPECT_EQ(read("stdin"), "/dev/null\n");
+  // The C library's own signals (32 and up) are not ours to give back.
+  unsigned long long blocked = 1;
+  unsigned long long ignored = 1;
+  ASSERT_EQ(std::sscanf(read("signals").c_str(), "SigBlk: %llx SigIgn: %llx", &blocked, &ignored),
+            2);
+  EXPECT_EQ(blocked, 0u);
+  EXPECT_EQ(ignored & 0x7FFFFFFFu, 0u);
+}
+
+TEST_F(PlatformPosix, RunAndWaitEndsAProgramPastItsLimitWithAllItStarted) {
+  // The background sleeper holds the pipe open for as long as it lives.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const std::string script = "sleep 60 >&" + std::to_string(pipeFds[1]) + " & sleep 60";
+  const platform::RunResult result =
+      platform::runAndWait("/bin/sh", {"-c", script}, {.timeLimitSeconds = 1});
+  ::close(pipeFds[1]);
+  EXPECT_EQ(result.end, platform::RunEnd::TimedOut);
+  EXPECT_EQ(result.exitCode, -1);
+  char byte;
+  EXPECT_EQ(::read(pipeFds[0], &byte, 1), 0) << "a program of the group is still running";
+  ::close(pipeFds[0]);
+  const platform::RunResult quick =
+      platform::runAndWait("/bin/sh", {"-c", "exit 4"}, {.timeLimitSeconds = 30});
+  EXPECT_EQ(quick.end, platform::RunEnd::Exited);
+  EXPECT_EQ(quick.exitCode, 4);
 }
 
 }  // namespace

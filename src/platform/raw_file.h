@@ -6,29 +6,39 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace platform::raw {
 
 /// An open file of the platform (a descriptor or a handle); kNoFile is none.
 using File = std::intptr_t;
 constexpr File kNoFile = -1;
 
-/// Opens a file for reading. With `followLinks` set anything but a directory
-/// is accepted (a pipe is a fair list file); with it clear a link or anything
-/// but a regular file is refused. kNoFile on failure.
+/// Opens a regular file for reading, a link followed when `followLinks` is
+/// set; a pipe, a device or a directory is refused without blocking. kNoFile
+/// on failure.
 File openForReading(const std::string& path, bool followLinks);
 
-/// Opens a file for writing, creating it when missing: emptied, a link of
-/// that name replaced by a new file; or appended to, a link refused, every
-/// write going to the end. An existing read-only file or anything but a
-/// regular file is refused. kNoFile on failure.
-File openForWriting(const std::string& path, bool append);
+/// Opens a file for writing as TextWriter::open describes it: emptied, a
+/// link of that name replaced by a new file; appended to, a link refused,
+/// every write going to the end; or created new, refused when anything of
+/// that name exists. With `throughLink` a link is followed instead. An
+/// existing read-only file or anything but a regular file is refused.
+/// kNoFile on failure.
+File openForWriting(const std::string& path, TextWriter::Mode mode, bool throughLink);
 
-/// Reads up to `size` bytes; the number read, 0 at the end or on failure.
-size_t read(File file, char* data, size_t size);
+/// Reads up to `size` bytes; the number read, 0 at the end, -1 on failure.
+long long read(File file, char* data, size_t size);
 
 /// Writes all `size` bytes, in one system call unless the system takes
 /// fewer; false when a write fails or nothing more is taken.
 bool write(File file, const char* data, size_t size);
+
+/// The file's size in bytes; -1 when unknown.
+int64_t size(File file);
+
+/// Cuts the file back to `size` bytes; false on failure.
+bool truncate(File file, int64_t size);
 
 /// Closes the file; false when closing reports an error.
 bool close(File file);

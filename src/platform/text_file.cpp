@@ -23,7 +23,9 @@ bool TextReader::open(const std::string& path, bool followLinks) {
 int TextReader::rawByte() {
   if (at_ == buffer_.size()) {
     buffer_.resize(kReadChunk);
-    buffer_.resize(raw::read(file_, buffer_.data(), buffer_.size()));
+    const long long got = raw::read(file_, buffer_.data(), buffer_.size());
+    if (got < 0) failed_ = true;
+    buffer_.resize(got < 0 ? 0 : static_cast<size_t>(got));
     at_ = 0;
     if (buffer_.empty()) return EOF;
   }
@@ -67,14 +69,15 @@ void TextReader::close() {
   buffer_.clear();
   at_ = 0;
   ended_ = false;
+  failed_ = false;
   pending_ = -1;
 }
 
 TextWriter::~TextWriter() { close(); }
 
-bool TextWriter::open(const std::string& path, Mode mode) {
+bool TextWriter::open(const std::string& path, Mode mode, bool throughLink) {
   close();
-  file_ = raw::openForWriting(path, mode == Mode::Append);
+  file_ = raw::openForWriting(path, mode, throughLink);
   return file_ != raw::kNoFile;
 }
 
@@ -87,6 +90,12 @@ bool TextWriter::write(std::string_view text) {
     converted += c;
   }
   return raw::write(file_, converted.data(), converted.size());
+}
+
+int64_t TextWriter::size() const { return file_ == raw::kNoFile ? -1 : raw::size(file_); }
+
+bool TextWriter::truncate(int64_t size) {
+  return file_ != raw::kNoFile && size >= 0 && raw::truncate(file_, size);
 }
 
 bool TextWriter::close() {

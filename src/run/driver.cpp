@@ -2,12 +2,15 @@
 // packer's programs, search every input and list file, close with the report.
 #include "run/driver.h"
 
+#include <cstdlib>
+
 #include "config/command_line.h"
 #include "config/config_file.h"
 #include "config/settings.h"
 #include "convert/external_program.h"
 #include "platform/platform.h"
 #include "run/output.h"
+#include "run/run_places.h"
 #include "search/archive_search.h"
 #include "search/wildcard.h"
 
@@ -17,6 +20,15 @@ std::optional<std::string> testProgram;
 std::string testArgs;
 
 namespace {
+
+std::string startDirectory;
+
+void closeOut() {
+  platform::changeDirectory(startDirectory);
+  logFooter();
+  printReport();
+  closeLog();
+}
 
 void checkStartUp(bool configRead) {
   if (!configRead) fatalStop("Can't open ZELM.CFG\n");
@@ -67,17 +79,31 @@ void scanListFile(const std::string& entry) {
   list.close();
 }
 
+// A script can tell a run with failed archives from a good one when asked.
+int exitCode() { return settings.errorExit && runStats.errors > 0 ? 2 : 0; }
+
 }  // namespace
 
+void stopIfInterrupted() {
+  const int signal = platform::stopSignal();
+  if (signal == 0) return;
+  logMessage("Interrupted.\n");
+  closeOut();
+  std::_Exit(128 + signal);
+}
+
 int runDriver(int argc, const char* const* argv) {
+  platform::catchStopSignals();
   const bool configRead = readConfig() != 0;
   relativeDir.clear();
   parseCommandLine(argc, argv);
   checkStartUp(configRead);
   locateTargetPrograms();
+  prepareDestination();
+  prepareWorkDir();
 
-  const std::string startDirectory = platform::currentDirectory();
-  if (settings.logEnabled) openLog(settings.logPath);
+  startDirectory = platform::currentDirectory();
+  openRunLog();
   logHeader();
 
   for (const std::string& input : settings.inputNames) {
@@ -86,9 +112,7 @@ int runDriver(int argc, const char* const* argv) {
   }
   for (const std::string& entry : settings.listFiles) scanListFile(entry);
 
-  platform::changeDirectory(startDirectory);
-  logFooter();
-  printReport();
-  closeLog();
-  return 0;
+  stopIfInterrupted();
+  closeOut();
+  return exitCode();
 }

@@ -12,3 +12,9 @@ extern std::string testArgs;
 
 /// Runs the program; returns the process exit code.
 int runDriver(int argc, const char* const* argv);
+
+/// When a stop signal has arrived: logs "Interrupted.", closes the run as
+/// usual (start directory, footer, report) and ends the process with exit
+/// code 128 + the signal. Returns at once otherwise. Called between archives,
+/// where nothing of a conversion is left on disk.
+void stopIfInterrupted();

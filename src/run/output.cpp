@@ -1,6 +1,7 @@
 // Console and log output, the report and the run's counters.
 #include "run/output.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -39,8 +40,15 @@ void consoleMessage(std::string_view format, std::string_view text) {
   writeConsole(fillFormat(format, text));
 }
 
+bool openLogQuietly(const std::string& path) {
+  // The log is the user's own file: a link of that name is written through.
+  return logFile.open(path, platform::TextWriter::Mode::Append, true);
+}
+
 bool openLog(const std::string& path) {
-  return logFile.open(path, platform::TextWriter::Mode::Append);
+  if (openLogQuietly(path)) return true;
+  consoleMessage("Can't open log file: %s\n", path);
+  return false;
 }
 
 bool logIsOpen() { return logFile.isOpen(); }
@@ -52,15 +60,20 @@ void logHeader() { logMessage(";Log file ZELM utility, opened %s", platform::loc
 void logFooter() { logMessage("\n;Log file ZELM utility, closed %s\n", platform::localTimeText()); }
 
 std::string reportBlock(const RunStats& stats) {
-  char buffer[256];
+  const uint64_t largest = std::max<uint64_t>(
+      {stats.converted, stats.errors, stats.skipped, stats.sizeBefore, stats.sizeAfter});
+  const int width = std::max<int>(10, int(std::to_string(largest).size()));
+  char buffer[512];
   std::snprintf(buffer, sizeof buffer,
                 "------------ Report ------------\n"
-                "Converted  :\t%10u files\n"
-                "Error      :\t%10u files\n"
-                "Skipped    :\t%10u files\n"
-                "Size before:\t%10u bytes\n"
-                "Size after :\t%10u bytes\n\n",
-                stats.converted, stats.errors, stats.skipped, stats.sizeBefore, stats.sizeAfter);
+                "Converted  :\t%*u files\n"
+                "Error      :\t%*u files\n"
+                "Skipped    :\t%*u files\n"
+                "Size before:\t%*llu bytes\n"
+                "Size after :\t%*llu bytes\n\n",
+                width, stats.converted, width, stats.errors, width, stats.skipped, width,
+                static_cast<unsigned long long>(stats.sizeBefore), width,
+                static_cast<unsigned long long>(stats.sizeAfter));
   return buffer;
 }
 

@@ -5,14 +5,15 @@
 #include <string>
 #include <string_view>
 
-/// The run's counters; sums wrap modulo 2^32.
+/// The run's counters. Sizes are 64-bit, so a run over many CD-ROMs' worth
+/// of archives still adds up.
 struct RunStats {
   uint32_t converted = 0;
   uint32_t errors = 0;
   uint32_t skipped = 0;
-  uint32_t sizeBefore = 0;
-  uint32_t sizeAfter = 0;
-  uint32_t currentSize = 0;  // listed size of the archive being converted
+  uint64_t sizeBefore = 0;
+  uint64_t sizeAfter = 0;
+  uint64_t currentSize = 0;  // listed size of the archive being converted
 };
 
 extern RunStats runStats;
@@ -28,8 +29,13 @@ void logMessage(std::string_view format, std::string_view text = {});
 /// Writes `format` with `text` in place of its "%s" to the console.
 void consoleMessage(std::string_view format, std::string_view text = {});
 
-/// Opens the log at `path` for appending; false (and no log) on failure.
+/// Opens the log at `path` for appending, through a link of that name; on
+/// failure says "Can't open log file: " and the path on the console and
+/// gives false (the run goes on without a log).
 bool openLog(const std::string& path);
+
+/// Opens the log like openLog, but says nothing on failure.
+bool openLogQuietly(const std::string& path);
 
 /// True while the log is open.
 bool logIsOpen();
@@ -45,5 +51,6 @@ void logFooter();
 /// description-making mode.
 void printReport();
 
-/// The report block for the given counters.
+/// The report block for the given counters: every figure right-aligned in
+/// ten places, or all of them in as many as the longest one needs.
 std::string reportBlock(const RunStats& stats);
