@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
+#include <string>
 #include <cstdio>
 #include <cstring>
 
@@ -51,10 +53,14 @@ int driveIndex(std::string_view path) {
 
 bool isHandle(HANDLE handle) { return handle != INVALID_HANDLE_VALUE; }
 
-int64_t toSeconds(const FILETIME& time) {
-  const int64_t ticks = (int64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  return ticks / kTicksPerSecond - kEpochDifference;
+int64_t ticksOf(const FILETIME& time) {
+  return (int64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
+
+int64_t toSeconds(const FILETIME& time) { return ticksOf(time) / kTicksPerSecond - kEpochDifference; }
+
+// 100-nanosecond ticks since 1601 as nanoseconds since the epoch.
+int64_t toNanoseconds(int64_t ticks) { return (ticks - kEpochDifference * kTicksPerSecond) * 100; }
 
 FILETIME toFileTime(int64_t seconds) {
   const int64_t ticks =
@@ -282,26 +288,145 @@ std::string quotedArgument(const std::string& arg) {
   return out + "\"";
 }
 
+// Stop requests from the console: the first one's number, and how many came.
+volatile LONG stopNumber = 0;
+volatile LONG stopRequests = 0;
+volatile LONG stopReported = 0;
+
+// How long a program asked to end may take before it is killed.
+constexpr DWORD kGraceMilliseconds = 2000;
+constexpr DWORD kPollMilliseconds = 50;
+
+// The signal numbers the run reports for the console's events, as the C
+// runtime numbers them: Ctrl-C is SIGINT (2), Ctrl-Break SIGBREAK (21), a
+// closed console window, a log-off or a shut-down SIGTERM (15).
+LONG stopNumberOf(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+      return 2;
+    case CTRL_BREAK_EVENT:
+      return 21;
+    default:
+      return 15;
+  }
+}
+
+// Runs on a thread of its own: it only notes the request. Once the run has
+// seen one, a further request gets the system's default (the process ends).
+BOOL WINAPI noteConsoleEvent(DWORD event) {
+  InterlockedCompareExchange(&stopNumber, stopNumberOf(event), 0);
+  InterlockedIncrement(&stopRequests);
+  if (stopReported != 0 && stopRequests > 1) return FALSE;
+  // After a close, log-off or shut-down the system ends the process as soon
+  // as this returns: the run gets the few seconds it allows to clean up.
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) Sleep(INFINITE);
+  return TRUE;
+}
+
+// A job that holds the program and everything it starts, all ended together
+// when the job is terminated or its last handle closed (also when this
+// process dies). Null when the system refuses one (a job of our own that
+// allows no nesting): then only the program itself can be ended.
+HANDLE makeKillingJob() {
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (job == nullptr) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+  std::memset(&limits, 0, sizeof limits);
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
+// Asks the program's process group to end (Ctrl-Break), waits the grace
+// time, then ends the job (or the program alone) for good.
+void endProgram(const PROCESS_INFORMATION& child, HANDLE job) {
+  GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, child.dwProcessId);
+  if (WaitForSingleObject(child.hProcess, kGraceMilliseconds) != WAIT_OBJECT_0 || job != nullptr) {
+    if (job != nullptr) TerminateJobObject(job, 1);
+    if (WaitForSingleObject(child.hProcess, 0) != WAIT_OBJECT_0) {
+      TerminateProcess(child.hProcess, 1);
+    }
+  }
+  WaitForSingleObject(child.hProcess, INFINITE);
+}
+
+// Waits for the started program until it ends, its time runs out or a stop
+// request arrives.
+RunResult waitForProgram(const PROCESS_INFORMATION& child, HANDLE job, const RunOptions& options) {
+  const ULONGLONG deadline =
+      options.timeLimitSeconds > 0 ? GetTickCount64() + ULONGLONG(options.timeLimitSeconds) * 1000
+                                   : 0;
+  RunResult result;
+  for (;;) {
+    if (WaitForSingleObject(child.hProcess, kPollMilliseconds) == WAIT_OBJECT_0) break;
+    if (stopNumber != 0) {
+      endProgram(child, job);
+      result.end = RunEnd::Stopped;
+      return result;
+    }
+    if (deadline != 0 && GetTickCount64() >= deadline) {
+      endProgram(child, job);
+      result.end = RunEnd::TimedOut;
+      return result;
+    }
+  }
+  DWORD code = 0;
+  result.end = RunEnd::Exited;
+  result.exitCode = GetExitCodeProcess(child.hProcess, &code) ? int(code) : -1;
+  // What the program left running ends with it, as its group would on POSIX.
+  if (job != nullptr) TerminateJobObject(job, 1);
+  return result;
+}
+
 // Starts exactly the file `program` (never a search, never an added
-// extension) with `line` as its command line, and waits for it.
-int startAndWait(const std::string& program, const std::string& line) {
+// extension) with `line` as its command line, in a process group of its own
+// and a job that holds its children, its standard input the null device,
+// and waits for it.
+RunResult startAndWait(const std::string& program, const std::string& line,
+                       const RunOptions& options) {
+  RunResult result;
+  if (stopNumber != 0) {
+    result.end = RunEnd::Stopped;
+    return result;
+  }
   // The child shares our standard output: what we wrote must come before it.
   std::fflush(stdout);
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE nullInput = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inheritable, OPEN_EXISTING, 0, nullptr);
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
+  if (isHandle(nullInput)) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullInput;
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  }
+  HANDLE job = makeKillingJob();
   PROCESS_INFORMATION child;
   std::string commandLine = line;
-  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      nullptr, &startup, &child)) {
-    return -1;
+  const DWORD flags = CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED;
+  const bool started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                      flags, nullptr, nullptr, &startup, &child);
+  if (isHandle(nullInput)) CloseHandle(nullInput);
+  if (!started) {
+    if (job != nullptr) CloseHandle(job);
+    return result;
   }
+  if (job != nullptr && !AssignProcessToJobObject(job, child.hProcess)) {
+    CloseHandle(job);
+    job = nullptr;
+  }
+  ResumeThread(child.hThread);
   CloseHandle(child.hThread);
-  WaitForSingleObject(child.hProcess, INFINITE);
-  DWORD code = 0;
-  const bool known = GetExitCodeProcess(child.hProcess, &code);
+  result = waitForProgram(child, job, options);
   CloseHandle(child.hProcess);
-  return known ? int(code) : -1;
+  if (job != nullptr) CloseHandle(job);
+  return result;
 }
 
 }  // namespace
@@ -428,10 +553,15 @@ std::optional<FileStatus> fileStatus(const std::string& path, bool followLinks) 
   if (isHandle(file)) {
     const bool disk = GetFileType(file) == FILE_TYPE_DISK;
     const bool known = disk && GetFileInformationByHandle(file, &info);
+    FILE_BASIC_INFO basic;
+    const bool changeKnown =
+        known && GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic);
     CloseHandle(file);
     if (!known) return status;  // a device: CON, NUL, COM1
     status.id = FileId{info.dwVolumeSerialNumber,
                        (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    status.changeTime = changeKnown ? toNanoseconds(basic.ChangeTime.QuadPart)
+                                    : toNanoseconds(ticksOf(info.ftLastWriteTime));
   } else {
     // Some entries exist but cannot be opened at all (a file another
     // program holds without sharing); their identity stays unknown (0).
@@ -441,6 +571,7 @@ std::optional<FileStatus> fileStatus(const std::string& path, bool followLinks) 
     info.nFileSizeHigh = data.nFileSizeHigh;
     info.nFileSizeLow = data.nFileSizeLow;
     info.ftLastWriteTime = data.ftLastWriteTime;
+    status.changeTime = toNanoseconds(ticksOf(data.ftLastWriteTime));
   }
   const DWORD attributes = info.dwFileAttributes;
   if (!followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
@@ -529,15 +660,27 @@ std::vector<std::string> pathEntries() {
   return entries;
 }
 
-int runAndWait(const std::string& program, const std::vector<std::string>& args) {
+RunResult runAndWait(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options) {
   std::string line = quotedArgument(program);
   for (const auto& arg : args) line += " " + quotedArgument(arg);
-  return startAndWait(program, line);
+  return startAndWait(program, line, options);
 }
 
-int runCommandLine(const std::string& program, const std::vector<std::string>&,
-                   const std::string& line) {
-  return startAndWait(program, line);
+RunResult runCommandLine(const std::string& program, const std::vector<std::string>&,
+                         const std::string& line, const RunOptions& options) {
+  return startAndWait(program, line, options);
+}
+
+void catchStopSignals() { SetConsoleCtrlHandler(noteConsoleEvent, TRUE); }
+
+int stopSignal() {
+  const LONG number = stopNumber;
+  if (number == 0) return 0;
+  InterlockedExchange(&stopReported, 1);
+  // A second request that came before this report ends the run at once.
+  if (stopRequests > 1) ExitProcess(UINT(128 + number));
+  return int(number);
 }
 
 bool readFileHead(const std::string& path, size_t count, std::string& out) {
@@ -597,6 +740,259 @@ bool copyFile(const std::string& from, const std::string& to) {
   return ok;
 }
 
+bool readFilePieces(const std::string& path,
+                    const std::function<bool(std::string_view piece)>& consume) {
+  HANDLE file = openRegularForReading(path, false);
+  if (!isHandle(file)) return false;
+  static char buffer[1 << 16];
+  bool ok = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) ok = false;
+    if (!ok || got == 0) break;
+    if (!consume(std::string_view(buffer, got))) {
+      ok = false;
+      break;
+    }
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+// Reparse points are never followed, so the text one holds is of no use:
+// every name reads as no link.
+std::optional<std::string> readLinkTarget(const std::string&) { return std::nullopt; }
+
+// ---- Locks, claims and the places a run writes to ----
+
+namespace {
+
+std::string hex(uint64_t value) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// The byte claimed in a source: far beyond any end of file, because a
+// Windows lock keeps other programs (the packers) from reading what it covers.
+constexpr DWORD kClaimOffsetLow = 0xFFFFFFFE;
+constexpr DWORD kClaimOffsetHigh = 0x7FFFFFFF;
+
+bool isDirectoryPath(const std::string& path) {
+  const auto status = fileStatus(path, true);
+  return status && status->kind == EntryKind::Directory;
+}
+
+}  // namespace
+
+DirectoryLock::~DirectoryLock() { unlock(); }
+
+bool DirectoryLock::lock(const std::string& dir) {
+  unlock();
+  // Windows locks no directories, so the lock is a mutex named after the
+  // directory's identity: nothing is left on disk, and a run that dies
+  // leaves it abandoned, which the next one takes over. It binds the runs
+  // of one machine (and of one session where sessions are kept apart).
+  const auto status = fileStatus(dir, true);
+  if (!status || status->kind != EntryKind::Directory || status->id == FileId{}) return false;
+  const std::string name =
+      "Local\\zelm-directory-" + hex(status->id.volume) + "-" + hex(status->id.index);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return false;
+  const DWORD waited = WaitForSingleObject(mutex, INFINITE);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(mutex);
+  return true;
+}
+
+void DirectoryLock::unlock() {
+  if (handle_ == -1) return;
+  HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  handle_ = -1;
+}
+
+bool makeDirectoryPath(const std::string& path) {
+  const std::string full = withBackslashes(path);
+  // The drive or the server's share is where the making starts.
+  size_t start = driveLength(full) + 1;
+  if (full.rfind("\\\\", 0) == 0) {
+    const size_t share = full.find('\\', full.find('\\', 2) + 1);
+    start = share == std::string::npos ? full.size() : share + 1;
+  }
+  for (size_t at = full.find('\\', start); at != std::string::npos; at = full.find('\\', at + 1)) {
+    CreateDirectoryA(full.substr(0, at).c_str(), nullptr);
+  }
+  CreateDirectoryA(full.c_str(), nullptr);
+  return isDirectoryPath(full);
+}
+
+bool canCreateEntriesIn(const std::string& path) {
+  // Windows ignores the read-only attribute of a directory, so only trying
+  // tells.
+  if (!isDirectoryPath(path)) return false;
+  const std::string probe = joined(path, ".zelm-probe-" + std::to_string(GetCurrentProcessId()) +
+                                             "-" + std::to_string(GetTickCount64()));
+  if (!CreateDirectoryA(probe.c_str(), nullptr)) return false;
+  RemoveDirectoryA(probe.c_str());
+  return true;
+}
+
+// ---- The walk: directory handles, listings, change reports, claims ----
+
+// Windows keeps no handle that a directory can be entered through, so a
+// held directory is its full path and its identity; coming back checks
+// that the path still leads to that very directory.
+DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept
+    : handle_(other.handle_), path_(std::move(other.path_)), id_(other.id_) {
+  other.handle_ = -1;
+  other.path_.clear();
+}
+
+DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
+  if (this != &other) {
+    handle_ = other.handle_;
+    path_ = std::move(other.path_);
+    id_ = other.id_;
+    other.handle_ = -1;
+    other.path_.clear();
+  }
+  return *this;
+}
+
+DirectoryHandle::~DirectoryHandle() { close(); }
+
+bool DirectoryHandle::openCurrent() {
+  close();
+  const std::string current = currentDirectory();
+  const auto status = current.empty() ? std::nullopt : fileStatus(current, false);
+  if (!status || status->kind != EntryKind::Directory) return false;
+  path_ = current;
+  id_ = status->id;
+  handle_ = 0;
+  return true;
+}
+
+bool DirectoryHandle::openChild(const DirectoryHandle& parent, const std::string& name) {
+  close();
+  if (!parent.isOpen() || !isAddressable(name) || name == "." || name == "..") return false;
+  const std::string path = joined(parent.path_, name);
+  // A directory too deep to be made current is passed over, as Windows
+  // programs must.
+  if (path.size() > kMaxCurrentDirectory) return false;
+  // A reparse point that took the directory's place is refused, not entered.
+  const auto status = fileStatus(path, false);
+  if (!status || status->kind != EntryKind::Directory) return false;
+  path_ = path;
+  id_ = status->id;
+  handle_ = 0;
+  return true;
+}
+
+bool DirectoryHandle::isCurrent() const {
+  if (!isOpen()) return false;
+  const auto status = fileStatus(currentDirectory(), false);
+  return status && status->id == id_;
+}
+
+bool DirectoryHandle::makeCurrent() const {
+  if (!isOpen()) return false;
+  const std::string before = currentDirectory();
+  if (!changeDirectory(path_)) return false;
+  if (isCurrent()) return true;
+  // Another directory has taken the name since: go back, report failure.
+  changeDirectory(before);
+  return false;
+}
+
+bool DirectoryHandle::list(std::vector<ListedName>& names) const {
+  names.clear();
+  if (!isOpen()) return false;
+  const std::string pattern = joined(path_, "*");
+  WIN32_FIND_DATAA found;
+  HANDLE search =
+      FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (!isHandle(search)) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    const std::string_view name = found.cFileName;
+    if (name == "." || name == ".." || !isAddressable(name)) continue;
+    EntryKind kind = EntryKind::File;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      kind = EntryKind::Link;
+    } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      kind = EntryKind::Directory;
+    }
+    names.push_back(ListedName{std::string(name), kind});
+  } while (FindNextFileA(search, &found));
+  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(search);
+  if (!complete) {
+    names.clear();
+    return false;
+  }
+  std::sort(names.begin(), names.end(),
+            [](const ListedName& a, const ListedName& b) { return listedBefore(a.name, b.name); });
+  return true;
+}
+
+void DirectoryHandle::close() {
+  handle_ = -1;
+  path_.clear();
+  id_ = FileId{};
+}
+
+// Directory changes are not watched on Windows: the walk lists a directory
+// afresh each time it needs it, which is correct, only slower.
+DirectoryWatch::~DirectoryWatch() = default;
+
+bool DirectoryWatch::watchCurrent() { return false; }
+
+bool DirectoryWatch::changes(std::vector<Change>&) { return false; }
+
+void DirectoryWatch::stop() {}
+
+FileClaim::~FileClaim() { release(); }
+
+ClaimOutcome FileClaim::claim(const std::string& name) {
+  release();
+  // Sharing everything: the packers read the source and the run removes it
+  // while the claim holds.
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (!isHandle(file)) {
+    return notFound(GetLastError()) ? ClaimOutcome::Missing : ClaimOutcome::NoLocks;
+  }
+  OVERLAPPED where;
+  std::memset(&where, 0, sizeof where);
+  where.Offset = kClaimOffsetLow;
+  where.OffsetHigh = kClaimOffsetHigh;
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING
+               ? ClaimOutcome::HeldElsewhere
+               : ClaimOutcome::NoLocks;
+  }
+  // The holder before us may have removed or replaced the file: the claim
+  // counts only while the name still leads to the file it was taken on.
+  if (!sameFile(file, name)) {
+    CloseHandle(file);
+    return ClaimOutcome::Missing;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return ClaimOutcome::Claimed;
+}
+
+void FileClaim::release() {
+  if (handle_ == -1) return;
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+}
+
 namespace raw {
 
 namespace {
@@ -608,18 +1004,29 @@ File fileOf(HANDLE handle) { return isHandle(handle) ? reinterpret_cast<File>(ha
 }  // namespace
 
 File openForReading(const std::string& path, bool followLinks) {
-  if (!followLinks) return fileOf(openRegularForReading(path, false));
-  return fileOf(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return fileOf(openRegularForReading(path, followLinks));
 }
 
-File openForWriting(const std::string& path, bool append) {
-  if (!readyForWriting(path, !append)) return kNoFile;
+File openForWriting(const std::string& path, TextWriter::Mode mode, bool throughLink) {
+  const bool append = mode == TextWriter::Mode::Append;
+  DWORD disposition = append ? OPEN_ALWAYS : CREATE_ALWAYS;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
+  if (mode == TextWriter::Mode::CreateNew) {
+    // Refuses every existing name, a reparse point included.
+    disposition = CREATE_NEW;
+    flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  } else if (throughLink) {
+    const auto status = fileStatus(path, true);
+    if (status && (status->kind != EntryKind::File || status->readOnly)) return kNoFile;
+  } else if (!readyForWriting(path, !append)) {
+    return kNoFile;
+  }
   // Append-only access makes every write land at the end in one piece, also
   // when other runs append to the same file.
-  HANDLE file = CreateFileA(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD access = (append ? FILE_APPEND_DATA | SYNCHRONIZE : GENERIC_WRITE) |
+                       FILE_READ_ATTRIBUTES;
+  HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            disposition, flags, nullptr);
   if (isHandle(file) && GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
     return kNoFile;
@@ -627,14 +1034,31 @@ File openForWriting(const std::string& path, bool append) {
   return fileOf(file);
 }
 
-size_t read(File file, char* data, size_t size) {
+long long read(File file, char* data, size_t size) {
   DWORD got = 0;
-  if (!ReadFile(handleOf(file), data, DWORD(size), &got, nullptr)) return 0;
+  if (!ReadFile(handleOf(file), data, DWORD(size), &got, nullptr)) return -1;
   return got;
 }
 
 bool write(File file, const char* data, size_t size) {
   return writeAll(handleOf(file), data, size);
+}
+
+int64_t size(File file) {
+  LARGE_INTEGER size;
+  return GetFileSizeEx(handleOf(file), &size) ? size.QuadPart : -1;
+}
+
+bool truncate(File file, int64_t size) {
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  // An append-only handle may not move its end: a second handle of the same
+  // file with write access does it, and the first keeps appending.
+  HANDLE writer = ReOpenFile(handleOf(file), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+  if (!isHandle(writer)) return false;
+  const bool ok = SetFilePointerEx(writer, end, nullptr, FILE_BEGIN) && SetEndOfFile(writer);
+  CloseHandle(writer);
+  return ok;
 }
 
 bool close(File file) { return CloseHandle(handleOf(file)); }
