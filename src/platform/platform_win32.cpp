@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <functional>
-#include <string>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <string>
 
 #include "platform/listing_order.h"
 #include "platform/platform.h"
@@ -57,7 +57,9 @@ int64_t ticksOf(const FILETIME& time) {
   return (int64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-int64_t toSeconds(const FILETIME& time) { return ticksOf(time) / kTicksPerSecond - kEpochDifference; }
+int64_t toSeconds(const FILETIME& time) {
+  return ticksOf(time) / kTicksPerSecond - kEpochDifference;
+}
 
 // 100-nanosecond ticks since 1601 as nanoseconds since the epoch.
 int64_t toNanoseconds(int64_t ticks) { return (ticks - kEpochDifference * kTicksPerSecond) * 100; }
@@ -356,9 +358,9 @@ void endProgram(const PROCESS_INFORMATION& child, HANDLE job) {
 // Waits for the started program until it ends, its time runs out or a stop
 // request arrives.
 RunResult waitForProgram(const PROCESS_INFORMATION& child, HANDLE job, const RunOptions& options) {
-  const ULONGLONG deadline =
-      options.timeLimitSeconds > 0 ? GetTickCount64() + ULONGLONG(options.timeLimitSeconds) * 1000
-                                   : 0;
+  const ULONGLONG deadline = options.timeLimitSeconds > 0
+                                 ? GetTickCount64() + ULONGLONG(options.timeLimitSeconds) * 1000
+                                 : 0;
   RunResult result;
   for (;;) {
     if (WaitForSingleObject(child.hProcess, kPollMilliseconds) == WAIT_OBJECT_0) break;
@@ -973,9 +975,8 @@ ClaimOutcome FileClaim::claim(const std::string& name) {
   if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
     const DWORD error = GetLastError();
     CloseHandle(file);
-    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING
-               ? ClaimOutcome::HeldElsewhere
-               : ClaimOutcome::NoLocks;
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? ClaimOutcome::HeldElsewhere
+                                                                      : ClaimOutcome::NoLocks;
   }
   // The holder before us may have removed or replaced the file: the claim
   // counts only while the name still leads to the file it was taken on.
@@ -1023,8 +1024,8 @@ File openForWriting(const std::string& path, TextWriter::Mode mode, bool through
   }
   // Append-only access makes every write land at the end in one piece, also
   // when other runs append to the same file.
-  const DWORD access = (append ? FILE_APPEND_DATA | SYNCHRONIZE : GENERIC_WRITE) |
-                       FILE_READ_ATTRIBUTES;
+  const DWORD access =
+      (append ? FILE_APPEND_DATA | SYNCHRONIZE : GENERIC_WRITE) | FILE_READ_ATTRIBUTES;
   HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             disposition, flags, nullptr);
   if (isHandle(file) && GetFileType(file) != FILE_TYPE_DISK) {
