@@ -111,8 +111,6 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err,
   return true;
 }
 
-const std::string kZelmName = kWindows ? "zelm.exe" : "zelm";
-
 bool endsWithIgnoringCase(std::string_view text, std::string_view end) {
   if (text.size() < end.size()) return false;
   for (size_t i = 0; i < end.size(); ++i) {

@@ -16,6 +16,9 @@ namespace harness {
 /// PATH is WINEPATH, and its programs are "NAME.exe".
 constexpr bool kWindows = ZELM_TARGET_WINDOWS != 0;
 
+/// The file name of the binary under test.
+inline const std::string kZelmName = kWindows ? "zelm.exe" : "zelm";
+
 /// `path` as the binary under test spells it: unchanged on POSIX; on Windows
 /// every "/" becomes "\\" and an absolute path gets the drive "Z:".
 std::string native(std::string_view path);

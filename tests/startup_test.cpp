@@ -344,7 +344,7 @@ TEST_F(Startup, HostileArgumentsDoNotCrash) {
       {"10,000-byte destination",
        {"/d:" + huge, "nothing.*"},
        1,
-       "Can't make destination: " + work(huge) + "\n"},
+       "Can't make destination: " + harness::native(work(huge)) + "\n"},
       {"10,000-byte list file", {"@" + huge}, 0, kEmptyReport},
       {"empty argument", {""}, 0, kEmptyReport},
       {"bytes outside ASCII", {"\xFF\xFE\x01*.xpk"}, 0, kEmptyReport},

@@ -171,6 +171,19 @@ TEST(Win32CommandLine, WildcardsReachTheProgramAsWritten) {
   EXPECT_EQ(scene.workTree(), Names{"old.xpk"});
 }
 
+TEST(Win32Programs, AProgramPastItsTimeLimitIsEndedAndTheSourceKept) {
+  Scene scene;
+  harness::writeFile(scene.work("old.xpk"), "XPK archive");
+  const ZelmResult result =
+      scene.run(kConfig + "Timeout 1\n", {"old.xpk"}, {{"RECORDER_SLEEP_ypk", "60"}});
+  ASSERT_EQ(result.exitCode, 0) << harness::describe(result);
+  EXPECT_EQ(result.out, report(0, 1, 0, 0, 0));
+  EXPECT_EQ(scene.workTree(), Names{"old.xpk"});
+  ASSERT_TRUE(result.log);
+  EXPECT_NE(result.log->find("Timeout:            " + scene.program("ypk")), std::string::npos)
+      << *result.log;
+}
+
 TEST(Win32Paths, ADirectoryBeyondMaxPathIsPassedOverAndKept) {
   Scene scene;
   // Levels as deep as a work directory can still be made below; two more

@@ -196,8 +196,10 @@ HANDLE openForQuery(const std::string& path, bool followLinks, DWORD access) {
 // reparse point.
 HANDLE openRegularForReading(const std::string& path, bool followLinks) {
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, flags, nullptr);
+  // Sharing deletion too: a reader must never keep another run from
+  // removing a source it has converted.
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
   if (!isHandle(file)) return file;
   BY_HANDLE_FILE_INFORMATION info;
   const DWORD unwanted =
@@ -966,7 +968,11 @@ ClaimOutcome FileClaim::claim(const std::string& name) {
   HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (!isHandle(file)) {
-    return notFound(GetLastError()) ? ClaimOutcome::Missing : ClaimOutcome::NoLocks;
+    // Windows refuses to open a file that another run has removed while a
+    // reader still holds it: that one is gone too.
+    const DWORD error = GetLastError();
+    const bool gone = notFound(error) || error == ERROR_ACCESS_DENIED;
+    return gone ? ClaimOutcome::Missing : ClaimOutcome::NoLocks;
   }
   OVERLAPPED where;
   std::memset(&where, 0, sizeof where);
@@ -980,7 +986,13 @@ ClaimOutcome FileClaim::claim(const std::string& name) {
   }
   // The holder before us may have removed or replaced the file: the claim
   // counts only while the name still leads to the file it was taken on.
-  if (!sameFile(file, name)) {
+  // A file removed while others hold it open lingers until the last handle
+  // closes: it is gone all the same.
+  FILE_STANDARD_INFO standard;
+  const bool removed =
+      GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+      standard.DeletePending;
+  if (removed || !sameFile(file, name)) {
     CloseHandle(file);
     return ClaimOutcome::Missing;
   }
