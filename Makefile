@@ -4,7 +4,12 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX ?= /usr/local
 
-.PHONY: all configure build test demo deps clean bench program install deb
+WIN32_BUILD ?= build-win32
+WIN32_HARNESS ?= build-win32-harness
+WIN32_FLAGS = -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
+	-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELM_WERROR=ON
+
+.PHONY: all configure build test demo deps clean bench program install deb win32-deps win32 test-win32
 
 all: build
 
@@ -40,5 +45,20 @@ deb: program
 bench: build
 	@bash bench/run.sh $(BUILD)
 
+# The 32-bit Windows console program, cross-built; its tests run under wine.
+win32-deps:
+	@bash scripts/install-win32-deps.sh
+
+win32: win32-deps
+	cmake -S . -B $(WIN32_BUILD) $(WIN32_FLAGS)
+	cmake --build $(WIN32_BUILD) -j $(JOBS) --target zelm
+
+test-win32: win32 deps
+	cmake --build $(WIN32_BUILD) -j $(JOBS)
+	cmake -S . -B $(WIN32_HARNESS) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DZELM_WINDOWS_PROGRAMS=$(abspath $(WIN32_BUILD))
+	cmake --build $(WIN32_HARNESS) -j $(JOBS)
+	@bash scripts/test-win32.sh $(WIN32_BUILD) $(WIN32_HARNESS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(WIN32_BUILD) $(WIN32_HARNESS)

@@ -2,6 +2,7 @@
 // log: every archive converted exactly once, no false error, no torn line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <latch>
 #include <regex>
@@ -35,7 +36,8 @@ unsigned reportFigure(const std::string& out, const std::string& label) {
 bool isWholeLine(const std::string& line) {
   static const std::regex kLines(
       "|;Log file ZELM utility, (opened|closed) .{24}|Search .*\\.xpk\\.\\.\\."
-      "|(Convert successfull: |Convert error:       |Archive in use:      )/[^ ]*/[ab][0-9][0-9]"
+      "|(Convert successfull: |Convert error:       |Archive in use:      )(/|Z:\\\\)[^ ]*[/\\\\]"
+      "[ab][0-9][0-9]"
       "\\.xpk"
       "|-{12} Report -{12}|(Converted  |Error      |Skipped    ):\\t {0,9}[0-9]+ files"
       "|Size (before|after ):\\t {0,9}[0-9]+ bytes");
@@ -64,7 +66,7 @@ class Concurrency : public ::testing::Test, public harness::Scene {
   std::vector<ZelmResult> runAtOnce(const std::vector<Args>& argLists) {
     const std::string binDir = root("zelm");
     std::filesystem::create_directories(binDir);
-    std::filesystem::copy_file(ZELM_BINARY, binDir + "/zelm");
+    std::filesystem::copy_file(ZELM_BINARY, binDir + "/" + harness::kZelmName);
     harness::writeFile(binDir + "/zelm.cfg", kConfig);
     const std::map<std::string, std::optional<std::string>> env = {
         {"PATH", bin()},
@@ -77,7 +79,8 @@ class Concurrency : public ::testing::Test, public harness::Scene {
     for (size_t i = 0; i < argLists.size(); ++i) {
       runs.emplace_back([&, i] {
         ready.arrive_and_wait();
-        results[i] = harness::runBinary(binDir + "/zelm", argLists[i], work(), env, 240);
+        results[i] =
+            harness::runBinary(binDir + "/" + harness::kZelmName, argLists[i], work(), env, 240);
       });
     }
     for (auto& run : runs) run.join();
@@ -97,7 +100,9 @@ class Concurrency : public ::testing::Test, public harness::Scene {
     }
     std::map<std::string, int> unpacked;
     for (const auto& record : runsOf("xpk")) {
-      const std::filesystem::path cwd(record.cwd);
+      std::string cwdText = record.cwd;
+      std::replace(cwdText.begin(), cwdText.end(), '\\', '/');
+      const std::filesystem::path cwd(cwdText);
       ++unpacked[cwd.parent_path().string() + "/" + record.argv.back().substr(3)];
     }
     std::vector<std::string> twice;

@@ -20,6 +20,7 @@ using harness::listTree;
 using harness::localTime;
 using harness::maskTimes;
 using harness::mtimeOf;
+using harness::native;
 using harness::readFile;
 using harness::report;
 using harness::setMtime;
@@ -254,7 +255,7 @@ TEST(Conversion, EveryEndOfAConversionWithAndWithoutBreakOnError) {
       EXPECT_EQ(result.err, "") << label;
       std::string body = expected.logBody;
       for (size_t at = body.find("@P"); at != std::string::npos; at = body.find("@P")) {
-        body.replace(at, 2, scene.work("old.xpk"));
+        body.replace(at, 2, native(scene.work("old.xpk")));
       }
       std::optional<std::string> reportBlock;
       if (expected.exitCode == 0) reportBlock = expected.out.substr(expected.out.find("-----"));
@@ -287,10 +288,10 @@ TEST(Conversion, PackersGetTheirArgumentsAndAppendWordsAsSeparateArguments) {
   const auto runs = scene.records();
   ASSERT_EQ(runs.size(), 3u) << describe(result);
   EXPECT_EQ(runs[0].argv,
-            (Names{scene.bin() + "/xpk", "x", "-y", "../old.xpk", "--", "two words"}));
-  EXPECT_EQ(runs[1].argv, (Names{scene.bin() + "/ypk", "a", "../old.YpK", "-z"}));
-  EXPECT_EQ(runs[2].argv, (Names{scene.bin() + "/ytest", "t", "../old.YpK", "-z"}));
-  for (const auto& run : runs) EXPECT_EQ(run.cwd, scene.work("$TMP$.001")) << run.role();
+            (Names{scene.program("xpk"), "x", "-y", native("../old.xpk"), "--", "two words"}));
+  EXPECT_EQ(runs[1].argv, (Names{scene.program("ypk"), "a", native("../old.YpK"), "-z"}));
+  EXPECT_EQ(runs[2].argv, (Names{scene.program("ytest"), "t", native("../old.YpK"), "-z"}));
+  for (const auto& run : runs) EXPECT_EQ(run.cwd, native(scene.work("$TMP$.001"))) << run.role();
   EXPECT_EQ(scene.workTree(), Names{"old.YpK"});
   EXPECT_EQ(readFile(scene.work("old.YpK")), "ypk\n");
 }
@@ -338,8 +339,8 @@ TEST(Conversion, DelAddAndExecShapeWhatIsPacked) {
                         "readme",    "sub/",     "sub/deep.bak"};
   const auto exec = scene.runsOf("xrun");
   ASSERT_EQ(exec.size(), 1u);
-  EXPECT_EQ(exec[0].argv, (Names{scene.bin() + "/xrun", "one"}));
-  EXPECT_EQ(exec[0].cwd, scene.work("$TMP$.001"));
+  EXPECT_EQ(exec[0].argv, (Names{scene.program("xrun"), "one"}));
+  EXPECT_EQ(exec[0].cwd, native(scene.work("$TMP$.001")));
   EXPECT_EQ(exec[0].files, packed) << "Exec runs after Del and Add";
   const auto pack = scene.runsOf("ypk");
   ASSERT_EQ(pack.size(), 1u);
@@ -429,7 +430,7 @@ TEST(Conversion, SizesCountConvertedArchivesOnly) {
   EXPECT_EQ(result.out, report(2, 0, 1, 8, 6));
   Names cwds;
   for (const auto& run : scene.runsOf("xpk")) cwds.push_back(run.cwd);
-  EXPECT_EQ(cwds, (Names{scene.work("$TMP$.001"), scene.work("$TMP$.002")}));
+  EXPECT_EQ(cwds, (Names{native(scene.work("$TMP$.001")), native(scene.work("$TMP$.002"))}));
   EXPECT_EQ(scene.workTree(), (Names{"a.YPK", "b.YPK", "c.YPK", "c.xpk"}));
   EXPECT_EQ(readFile(scene.work("c.YPK")), "already here");
 }
@@ -531,13 +532,14 @@ TEST(Conversion, DestinationMirrorsEveryWalkedDirectory) {
     const auto packs = scene.runsOf("ypk");
     ASSERT_EQ(unpacks.size(), 2u) << label;
     ASSERT_EQ(packs.size(), 2u) << label;
-    EXPECT_EQ(unpacks[0].cwd, scene.work("a/$TMP$.001")) << label;
-    EXPECT_EQ(unpacks[1].cwd, scene.work("$TMP$.002")) << label;
-    EXPECT_EQ(unpacks[0].argv.back(), "../old.xpk") << label;
+    EXPECT_EQ(unpacks[0].cwd, native(scene.work("a/$TMP$.001"))) << label;
+    EXPECT_EQ(unpacks[1].cwd, native(scene.work("$TMP$.002"))) << label;
+    EXPECT_EQ(unpacks[0].argv.back(), native("../old.xpk")) << label;
     EXPECT_EQ(packs[0].argv,
-              (Names{scene.bin() + "/ypk", "a", scene.root(row.dest) + "/a/old.YPK"}))
+              (Names{scene.program("ypk"), "a", native(scene.root(row.dest) + "/a/old.YPK")}))
         << label;
-    EXPECT_EQ(packs[1].argv, (Names{scene.bin() + "/ypk", "a", scene.root(row.dest) + "/top.YPK"}))
+    EXPECT_EQ(packs[1].argv,
+              (Names{scene.program("ypk"), "a", native(scene.root(row.dest) + "/top.YPK")}))
         << label;
   }
 }
@@ -664,7 +666,8 @@ TEST(BadInput, ADirectoryNamedLikeAnArchiveIsNeverUnpacked) {
     for (const auto& run : scene.runsOf("xpk")) unpacked.push_back(run.cwd + " " + run.argv.back());
     if (recurse) {
       EXPECT_EQ(result.out, report(1, 0, 0, 5, 4)) << label;
-      EXPECT_EQ(unpacked, Names{scene.work("dir.xpk/$TMP$.001") + " ../inner.xpk"}) << label;
+      EXPECT_EQ(unpacked, Names{native(scene.work("dir.xpk/$TMP$.001") + " ../inner.xpk")})
+          << label;
       EXPECT_EQ(scene.workTree(), (Names{"dir.xpk/", "dir.xpk/inner.YPK"})) << label;
     } else {
       EXPECT_EQ(result.out, report(0, 0, 0, 0, 0)) << label;

@@ -11,6 +11,8 @@
 namespace {
 
 using harness::crlf;
+using harness::locatedRecorder;
+using harness::native;
 using harness::readFile;
 using harness::readRecords;
 using harness::RecorderRecord;
@@ -99,10 +101,10 @@ TEST_F(Describe, MakeModeWritesOneLinePerArchiveInListingOrder) {
 
   const auto runs = runsOf("xpk");
   ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[0].argv,
-            (std::vector<std::string>{bin() + "/xpk", "x", "../A.xpk", "file_id.diz"}));
-  EXPECT_EQ(runs[0].cwd, work("$TMP$.001"));
-  EXPECT_EQ(runs[1].cwd, work("$TMP$.002"));
+  EXPECT_EQ(runs[0].argv, (std::vector<std::string>{locatedRecorder(bin(), "xpk"), "x",
+                                                    native("../A.xpk"), "file_id.diz"}));
+  EXPECT_EQ(runs[0].cwd, native(work("$TMP$.001")));
+  EXPECT_EQ(runs[1].cwd, native(work("$TMP$.002")));
   EXPECT_TRUE(runsOf("ypk").empty());
 
   const ZelmResult again = run(config, {"*.xpk", "/md"});
@@ -184,10 +186,10 @@ TEST_F(Describe, NamesWithBlanksAndDashesReachTheUnpackerAsOneArgument) {
   EXPECT_EQ(readFile(work("files.bbs")), crlf("-rf.xpk\tDash\nmy game.xpk\tBlank\n"));
   const auto runs = runsOf("xpk");
   ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[0].argv,
-            (std::vector<std::string>{bin() + "/xpk", "x", "../-rf.xpk", "file_id.diz"}));
-  EXPECT_EQ(runs[1].argv,
-            (std::vector<std::string>{bin() + "/xpk", "x", "../my game.xpk", "file_id.diz"}));
+  EXPECT_EQ(runs[0].argv, (std::vector<std::string>{locatedRecorder(bin(), "xpk"), "x",
+                                                    native("../-rf.xpk"), "file_id.diz"}));
+  EXPECT_EQ(runs[1].argv, (std::vector<std::string>{locatedRecorder(bin(), "xpk"), "x",
+                                                    native("../my game.xpk"), "file_id.diz"}));
 }
 
 TEST_F(Describe, ADescriptionFileThatIsALinkGivesNoDescription) {
@@ -293,7 +295,7 @@ TEST_F(Describe, UpdateModeDescribesANewArchiveWithoutALine) {
                                 {{"RECORDER_CONTENT_ypk", "New archive\n"}});
   ASSERT_EQ(result.exitCode, 0) << describe(result);
   EXPECT_EQ(readFile(work("files.bbs")), crlf("b.xpk\tOther\na.YPK\tNew archive \n"));
-  EXPECT_EQ(namesAskedBy("ypk"), (std::vector<std::string>{"../a.YPK", "file_id.diz"}));
+  EXPECT_EQ(namesAskedBy("ypk"), (std::vector<std::string>{native("../a.YPK"), "file_id.diz"}));
 }
 
 TEST_F(Describe, UpdateModeCarriesTheWholeLineToTheDestinationCatalog) {

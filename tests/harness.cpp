@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -144,9 +145,70 @@ bool openTerminal(int columns, int ends[2]) {
   return true;
 }
 
+bool endsWithIgnoringCase(std::string_view text, std::string_view end) {
+  if (text.size() < end.size()) return false;
+  for (size_t i = 0; i < end.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[text.size() - end.size() + i])) != end[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Where this process finds a program: the first PATH directory holding it.
+std::string findOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string_view rest = path ? path : "/usr/bin:/bin";
+  for (;;) {
+    const size_t colon = rest.find(':');
+    const std::string candidate = std::string(rest.substr(0, colon)) + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    if (colon == std::string_view::npos) return name;
+    rest.remove_prefix(colon + 1);
+  }
+}
+
+// A PATH value as wine's WINEPATH: ';' between entries in Windows spelling.
+std::string winePath(std::string_view path) {
+  std::string out;
+  for (;;) {
+    const size_t colon = path.find(':');
+    out += native(path.substr(0, colon));
+    if (colon == std::string_view::npos) return out;
+    out += ';';
+    path.remove_prefix(colon + 1);
+  }
+}
+
+// The environment changes for a Windows program: its PATH goes to wine as
+// WINEPATH (wine itself keeps ours), and a crash must end the program rather
+// than wait in the debugger.
+std::map<std::string, std::optional<std::string>> forWine(
+    std::map<std::string, std::optional<std::string>> env) {
+  if (auto path = env.find("PATH"); path != env.end()) {
+    env["WINEPATH"] = path->second ? std::optional(winePath(*path->second)) : std::nullopt;
+    env.erase(path);
+  }
+  env.try_emplace("WINEDEBUG", "-all");
+  env.try_emplace("WINEDLLOVERRIDES", "winedbg.exe=d");
+  return env;
+}
+
+// The console of a Windows program in the tests' spelling: CR LF as LF, and
+// a LF that came without its CR marked so that no expectation can match it.
+std::string fromWindowsConsole(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += "<LF>";
+    out += text[i];
+  }
+  return out;
+}
+
 // False (with the reason in `why`) when the binary cannot be put in place.
 bool prepareBinDir(const ZelmRun& run, const std::string& binDir, std::string& why) {
-  const fs::path binary = fs::path(binDir) / "zelm";
+  const fs::path binary = fs::path(binDir) / kZelmName;
   std::error_code error;
   fs::copy_file(ZELM_BINARY, binary, fs::copy_options::overwrite_existing, error);
   if (error) {
@@ -164,6 +226,13 @@ bool prepareBinDir(const ZelmRun& run, const std::string& binDir, std::string& w
 }
 
 }  // namespace
+
+std::string native(std::string_view path) {
+  if (!kWindows) return std::string(path);
+  std::string out = !path.empty() && path[0] == '/' ? "Z:" : "";
+  for (const char c : path) out += c == '/' ? '\\' : c;
+  return out;
+}
 
 TempDir::TempDir() {
   char pattern[] = "/tmp/zelm-test-XXXXXX";
@@ -194,7 +263,7 @@ ZelmResult runZelm(const ZelmRun& run) {
     failed.err = why;
     return failed;
   }
-  std::string program = binDir + "/zelm";
+  std::string program = binDir + "/" + kZelmName;
   std::vector<std::string> args = run.args;
   if (!run.wrapper.empty()) {
     args.insert(args.begin(), program);
@@ -203,6 +272,10 @@ ZelmResult runZelm(const ZelmRun& run) {
   }
   ZelmResult result = runBinary(program, args, run.cwd.empty() ? binDir : run.cwd, run.env,
                                 run.timeoutSeconds, &run);
+  if (kWindows) {
+    result.out = fromWindowsConsole(result.out);
+    result.err = fromWindowsConsole(result.err);
+  }
   result.binDir = binDir;
   if (fs::is_regular_file(binDir + "/zelm.log")) result.log = readFile(binDir + "/zelm.log");
   return result;
@@ -212,9 +285,11 @@ ZelmResult runBinary(const std::string& program, const std::vector<std::string>&
                      const std::string& cwd,
                      const std::map<std::string, std::optional<std::string>>& env,
                      int timeoutSeconds, const ZelmRun* control) {
+  const bool underWine = endsWithIgnoringCase(program, ".exe");
   std::vector<std::string> argvText = {program};
+  if (underWine) argvText.insert(argvText.begin(), findOnPath("wine"));
   argvText.insert(argvText.end(), args.begin(), args.end());
-  std::vector<std::string> envText = environmentWith(env);
+  std::vector<std::string> envText = environmentWith(underWine ? forWine(env) : env);
   // Everything the child needs is built before the fork.
   std::vector<char*> argv = pointersTo(argvText);
   std::vector<char*> envp = pointersTo(envText);
@@ -331,7 +406,8 @@ void makeScript(const std::string& path, std::string_view body) {
 }
 
 std::string installRecorder(const std::string& dir, const std::string& name) {
-  const std::string path = dir + "/" + name;
+  const bool bare = name.find('.') == std::string::npos;
+  const std::string path = dir + "/" + name + (kWindows && bare ? ".exe" : "");
   std::error_code error;
   fs::create_directories(dir, error);
   fs::copy_file(RECORDER_BINARY, path, fs::copy_options::overwrite_existing, error);
@@ -339,8 +415,18 @@ std::string installRecorder(const std::string& dir, const std::string& name) {
   return path;
 }
 
+std::string locatedRecorder(const std::string& dir, const std::string& role) {
+  return native(dir + "/" + role) + (kWindows ? ".EXE" : "");
+}
+
 std::string RecorderRecord::role() const {
-  return argv.empty() ? std::string() : fs::path(argv[0]).filename().string();
+  if (argv.empty()) return std::string();
+  // A Windows program's argv[0] is the path as the command line spells it.
+  std::string name = argv[0].substr(argv[0].find_last_of(kWindows ? "/\\" : "/") + 1);
+  if (kWindows && (endsWithIgnoringCase(name, ".exe") || endsWithIgnoringCase(name, ".com"))) {
+    name.resize(name.size() - 4);
+  }
+  return name;
 }
 
 std::vector<RecorderRecord> readRecords(const std::string& path) {
@@ -370,6 +456,7 @@ std::vector<RecorderRecord> readRecords(const std::string& path) {
     bool ok = field("cwd", record.cwd);
     std::string value;
     while (ok && record.argv.size() < count && field("arg", value)) record.argv.push_back(value);
+    if (ok) field("line", record.line);
     while (ok && field("file", value)) record.files.push_back(value);
     ok = ok && record.argv.size() == count && text.compare(at, 4, "end\n") == 0;
     if (!ok) break;

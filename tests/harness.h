@@ -11,6 +11,18 @@
 
 namespace harness {
 
+/// True when the binary under test is the Windows build, run under wine: its
+/// paths are spelled "Z:\\tmp\\...", its console lines end in CR LF, its
+/// PATH is WINEPATH, and its programs are "NAME.exe".
+constexpr bool kWindows = ZELM_TARGET_WINDOWS != 0;
+
+/// The file name of the binary under test.
+inline const std::string kZelmName = kWindows ? "zelm.exe" : "zelm";
+
+/// `path` as the binary under test spells it: unchanged on POSIX; on Windows
+/// every "/" becomes "\\" and an absolute path gets the drive "Z:".
+std::string native(std::string_view path);
+
 /// A new directory below /tmp with an absolute, link-free path. It is removed
 /// with everything in it, read-only files and directories included, when the
 /// object goes.
@@ -73,11 +85,13 @@ struct ZelmResult {
 };
 
 /// Copies the zelm binary and the configuration into place and runs it with
-/// standard input from /dev/null.
+/// standard input from /dev/null. The console of the Windows build is read
+/// back with each CR LF as LF; a LF without its CR shows as "<LF>" there.
 ZelmResult runZelm(const ZelmRun& run);
 
 /// Runs any program the way runZelm runs zelm (argv[0] is `program`, the
 /// environment changed by `env`, stdin from /dev/null); `log` stays absent.
+/// A Windows program (NAME.exe) runs under wine, with PATH given as WINEPATH.
 ZelmResult runBinary(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd,
                      const std::map<std::string, std::optional<std::string>>& env,
@@ -102,15 +116,21 @@ std::vector<std::string> listTree(const std::string& dir);
 /// Writes a /bin/sh script with `body` after its first line, executable.
 void makeScript(const std::string& path, std::string_view body);
 
-/// Copies the recorder to `dir`/`name`, executable; returns its path.
+/// Copies the recorder to `dir`/`name`, executable; returns its path. For
+/// the Windows build a name without extension gets ".exe".
 std::string installRecorder(const std::string& dir, const std::string& name);
+
+/// How zelm names the recorder it found in `dir` for `role`: its path, in
+/// Windows spelling with the ".EXE" it probed for on Windows.
+std::string locatedRecorder(const std::string& dir, const std::string& role);
 
 /// One run of the recorder, as read back from its record file.
 struct RecorderRecord {
   std::string cwd;
   std::vector<std::string> argv;   // argv[0] first
+  std::string line;                // the raw command line (Windows only)
   std::vector<std::string> files;  // with RECORDER_LIST only
-  /// The base name of argv[0].
+  /// The base name of argv[0], without ".exe" or ".com" for Windows.
   std::string role() const;
 };
 
@@ -146,6 +166,8 @@ class Scene {
 
   std::string root(const std::string& name = "") const;
   std::string bin() const { return root("bin"); }
+  /// How zelm names the recorder it found in `bin` for `role`.
+  std::string program(const std::string& role) const { return locatedRecorder(bin(), role); }
   std::string work(const std::string& name = "") const;
 
   ZelmResult run(const std::string& config, std::vector<std::string> args,

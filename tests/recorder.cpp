@@ -8,12 +8,14 @@
 //   run <argc>
 //   cwd <length> <current directory>
 //   arg <length> <argument>          one line per argv entry, argv[0] first
+//   line <length> <command line>     only where programs get one command
+//                                    line (Windows): that line as given
 //   file <length> <relative path>    only with RECORDER_LIST: the tree below
 //                                    the current directory, sorted, a
 //                                    directory with a trailing '/'
 //   end
 //
-// The role is the base name of argv[0]. One binary copied under several
+// The role is the base name of argv[0] (without ".exe" on Windows). One binary copied under several
 // names plays several programs: every setting below is looked up first as
 // NAME_<role> (RECORDER_EXIT_ypk) and then as NAME.
 //   RECORDER_LIST     any value: list the tree in the record.
@@ -30,22 +32,21 @@
 //                     after the changes above, as cp -p or rsync -t do.
 //   RECORDER_PRINT    text written to standard output.
 //   RECORDER_STDERR   text written to standard error, after RECORDER_PRINT.
-//   RECORDER_SIGNAL   signal number to end with, after all of the above.
+//   RECORDER_SIGNAL   signal number to end with, after all of the above (on
+//                     Windows: an access violation, whatever the number).
 //   RECORDER_EXIT     exit code (default 0).
 // In RECORDER_CREATE and RECORDER_REMOVE a path "@N" names argv[N] and "@-N"
 // argv[argc-N], so "@-1" is the last argument (the archive of a packer
 // without Append text).
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "recorder_os.h"
 
 namespace fs = std::filesystem;
 
@@ -90,12 +91,15 @@ std::string buildRecord(int argc, char** argv) {
   std::error_code error;
   field(record, "cwd", fs::current_path(error).string());
   for (int i = 0; i < argc; ++i) field(record, "arg", argv[i]);
+  if (const std::string line = recorder::rawCommandLine(); !line.empty()) {
+    field(record, "line", line);
+  }
   if (setting("RECORDER_LIST") != nullptr) {
     std::vector<std::string> names;
     for (auto it = fs::recursive_directory_iterator(".", error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
       const bool isDir = it->is_directory(error) && !it->is_symlink(error);
-      names.push_back(it->path().lexically_relative(".").string() + (isDir ? "/" : ""));
+      names.push_back(it->path().lexically_relative(".").generic_string() + (isDir ? "/" : ""));
     }
     std::sort(names.begin(), names.end());
     for (const auto& name : names) field(record, "file", name);
@@ -104,18 +108,10 @@ std::string buildRecord(int argc, char** argv) {
 }
 
 void appendRecord(const std::string& record) {
-  std::string logPath;
-  if (const char* named = setting("RECORDER_LOG")) {
-    logPath = named;
-  } else {
-    std::error_code error;
-    logPath = fs::read_symlink("/proc/self/exe", error).parent_path() / "recorder.log";
-  }
-  const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (fd < 0) return;
-  // One write keeps the record whole.
-  if (::write(fd, record.data(), record.size()) < 0) std::perror("recorder");
-  ::close(fd);
+  const char* named = setting("RECORDER_LOG");
+  const std::string logPath =
+      named ? std::string(named) : (fs::path(recorder::ownDirectory()) / "recorder.log").string();
+  recorder::appendWhole(logPath, record);
 }
 
 void createFiles(int argc, char** argv) {
@@ -144,9 +140,10 @@ void removeFiles(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  role = argc > 0 ? fs::path(argv[0]).filename().string() : "recorder";
+  role = argc > 0 ? recorder::roleOf(argv[0]) : "recorder";
   appendRecord(buildRecord(argc, argv));
-  if (const char* seconds = setting("RECORDER_SLEEP")) ::sleep(unsigned(std::atoi(seconds)));
+  if (const char* seconds = setting("RECORDER_SLEEP"))
+    recorder::sleepSeconds(unsigned(std::atoi(seconds)));
   for (const auto& item : splitList(setting("RECORDER_NEED"))) {
     std::error_code error;
     if (!fs::exists(resolve(item, argc, argv), error)) return 9;
@@ -169,11 +166,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   if (const char* text = setting("RECORDER_STDERR")) std::fputs(text, stderr);
-  if (const char* number = setting("RECORDER_SIGNAL")) {
-    const int signal = std::atoi(number);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-  }
+  if (const char* number = setting("RECORDER_SIGNAL")) recorder::crash(std::atoi(number));
   const char* code = setting("RECORDER_EXIT");
   return code ? std::atoi(code) : 0;
 }

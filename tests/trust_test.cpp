@@ -98,7 +98,7 @@ TEST_F(Trust, VerificationCatchesEveryWayAPackerLosesAMember) {
     if (row.difference.empty()) {
       EXPECT_EQ(result.out, report(1, 0, 0, 12, 5));
       EXPECT_EQ(workTree(), Names{"old.YPK"});
-      EXPECT_EQ(logBody(result), crlf("Convert successfull: " + source + "\n"));
+      EXPECT_EQ(logBody(result), crlf("Convert successfull: " + harness::native(source) + "\n"));
       const Names verifyRuns =
           row.config == kConfig ? Names{"xpk", "ypk", "yun"} : Names{"xpk", "ypk"};
       EXPECT_EQ(roles(), verifyRuns);
@@ -106,16 +106,18 @@ TEST_F(Trust, VerificationCatchesEveryWayAPackerLosesAMember) {
       // The second unpack has its own work directory beside the first.
       const auto yun = runsOf("yun");
       ASSERT_EQ(yun.size(), 1u);
-      EXPECT_EQ(yun[0].cwd, work("$TMP$.002"));
-      EXPECT_EQ(yun[0].argv, (Names{bin() + "/yun", "x", "../old.YPK"}));
+      EXPECT_EQ(yun[0].cwd, harness::native(work("$TMP$.002")));
+      EXPECT_EQ(yun[0].argv, (Names{harness::locatedRecorder(bin(), "yun"), "x",
+                                    harness::native("../old.YPK")}));
       continue;
     }
     EXPECT_EQ(result.out, report(0, 1, 0, 0, 0));
     // The unproven archive and both work directories are gone.
     EXPECT_EQ(workTree(), Names{"old.xpk"});
     EXPECT_EQ(readFile(source), "source bytes");
-    EXPECT_EQ(logBody(result), crlf("Verify error:       " + source + "\n                    " +
-                                    row.difference + "\nConvert error:       " + source + "\n"));
+    EXPECT_EQ(logBody(result),
+              crlf("Verify error:       " + harness::native(source) + "\n                    " +
+                   row.difference + "\nConvert error:       " + harness::native(source) + "\n"));
   }
 }
 
@@ -127,7 +129,7 @@ TEST_F(Trust, AFailedVerificationStopsARunWithBreakOnError) {
   // A fatal stop leaves the conversion's work directory, never the archive.
   EXPECT_EQ(workTree(), (Names{"$TMP$.001/", "$TMP$.001/content.txt", "$TMP$.001/sub/",
                                "$TMP$.001/sub/deep.txt", "old.xpk"}));
-  EXPECT_EQ(logBody(result), crlf("Verify error:       " + work("old.xpk") +
+  EXPECT_EQ(logBody(result), crlf("Verify error:       " + harness::native(work("old.xpk")) +
                                   "\n                    content.txt: missing from the new "
                                   "archive\n"));
 }

@@ -42,14 +42,14 @@ constexpr Switch kSwitches[] = {
 // happens to be in when it places a new archive.
 std::string destinationFrom(std::string_view text) {
   std::string dir(text);
-  if (!dir.empty() && platform::isSeparator(dir.back())) dir.pop_back();
   if (dir.empty()) return dir;
   for (char& c : dir) {
     if (platform::isSeparator(c)) c = platform::kSeparator;
   }
   dir = platform::absolutePath(dir);
-  // The root is the empty destination: a target is DEST + "/" + name.
-  if (dir.size() == 1 && dir[0] == platform::kSeparator) dir.clear();
+  // A root keeps no separator of its own ("/" becomes "", "C:\" becomes
+  // "C:"): a target is DEST + separator + name.
+  if (!dir.empty() && dir.back() == platform::kSeparator) dir.pop_back();
   return dir;
 }
 

@@ -41,7 +41,8 @@ ConversionNames buildNames(const std::string& sourceName) {
   const bool baseHasBlank = hasBlank(baseName);
   const std::string archiveDir = archiveDirFromWork();
   names.sourceFromWork = archiveFromWork(sourceName);
-  const bool quoteSource = baseHasBlank || hasBlank(archiveDir);
+  // A blank in the extension alone would split the reference too.
+  const bool quoteSource = hasBlank(sourceName) || hasBlank(archiveDir);
   names.sourceReference = quoteSource ? quoted(names.sourceFromWork) : names.sourceFromWork;
 
   std::string targetDir = archiveDir;

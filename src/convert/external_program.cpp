@@ -12,8 +12,6 @@ bool isTemplateDelimiter(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
 bool isWordBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool isAbsolute(std::string_view name) { return !name.empty() && name[0] == '/'; }
-
 // One file name looked up as written and then along PATH. A name without a
 // directory part stands for the current directory, which inside the search
 // holds strangers' files: there it and relative PATH entries are passed over.
@@ -24,15 +22,31 @@ std::optional<std::string> searchFor(const std::string& name, bool hasDirectory,
     return platform::absolutePath(name);
   }
   // An absolute name joined to a PATH entry would name some other file.
-  if (isAbsolute(name)) return std::nullopt;
+  if (platform::isAbsolute(name)) return std::nullopt;
   for (const auto& entry : platform::pathEntries()) {
     if (entry.empty()) continue;
-    if (inSearch && !isAbsolute(entry)) continue;
-    const char last = entry.back();
-    const std::string candidate = entry + (last == '/' || last == '\\' ? "" : "/") + name;
+    if (inSearch && !platform::isAbsolute(entry)) continue;
+    // After a drive alone ("C:") the name stands in that drive's current
+    // directory.
+    const bool joined =
+        platform::isSeparator(entry.back()) || platform::driveLength(entry) == entry.size();
+    const std::string candidate =
+        entry + (joined ? "" : std::string(1, platform::kSeparator)) + name;
     if (platform::isProgramFile(candidate)) return platform::absolutePath(candidate);
   }
   return std::nullopt;
+}
+
+// The one line a system that passes a command line gets: the path (quoted
+// when it holds a blank), then each argument after one blank, as written.
+std::string commandLine(const std::string& path, std::string_view args,
+                        const std::optional<std::string>& reference, std::string_view append) {
+  std::string line = path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+  line += ' ';
+  line += args;
+  if (reference) line += " " + *reference;
+  if (!append.empty()) line += " " + std::string(append);
+  return line;
 }
 
 void appendWords(std::vector<std::string>& argv, std::string_view text) {
@@ -90,9 +104,15 @@ std::vector<std::string> splitWords(std::string_view text) {
 std::optional<std::string> locateProgram(std::string_view name, LocateScope scope) {
   if (name.empty()) return std::nullopt;
   const NameParts parts = splitName(name);
-  const bool hasDirectory = !parts.directory.empty();
-  const std::string asWritten = parts.directory + parts.baseName + parts.extension;
-  if (auto found = searchFor(asWritten, hasDirectory, scope)) return found;
+  const bool hasDirectory = !parts.drive.empty() || !parts.directory.empty();
+  const std::string asWritten = parts.drive + parts.directory + parts.baseName + parts.extension;
+  // Where programs are known by their extension, only a name with one of the
+  // two program extensions is tried as written: a batch file is never run.
+  const bool triedAsWritten = !platform::kProgramsCarryExtension || wildcardMatch(name, "*.COM") ||
+                              wildcardMatch(name, "*.EXE");
+  if (triedAsWritten) {
+    if (auto found = searchFor(asWritten, hasDirectory, scope)) return found;
+  }
   // The probes with the DOS extensions drop the directory and extension.
   for (const char* extension : {".COM", ".EXE"}) {
     if (auto found = searchFor(parts.baseName + extension, false, scope)) return found;
@@ -112,7 +132,8 @@ int runProgram(const std::string& path, std::string_view args,
     argv.emplace_back(archive);
   }
   appendWords(argv, append);
-  const platform::RunResult result = runWithPackerOutput(path, argv);
+  const platform::RunResult result =
+      runWithPackerOutput(path, argv, commandLine(path, args, reference, append));
   if (result.end == platform::RunEnd::TimedOut) logMessage("Timeout:            %s\n", path);
   if (result.end == platform::RunEnd::Exited || result.end == platform::RunEnd::NotStarted) {
     return result.exitCode;

@@ -53,11 +53,12 @@ namespace {
 void logOutputLine(std::string_view line) { logMessage("Output:              %s\n", line); }
 
 platform::RunResult runIntoLog(const std::string& program, const std::vector<std::string>& args,
+                               const std::string& line,
                                platform::RunOptions options) {
   OutputLines lines(logOutputLine);
   options.output = platform::ProgramOutput::Capture;
   options.takeOutput = [&lines](std::string_view piece) { lines.take(piece); };
-  const platform::RunResult result = platform::runAndWait(program, args, options);
+  const platform::RunResult result = platform::runCommandLine(program, args, line, options);
   lines.finish();
   return result;
 }
@@ -65,20 +66,21 @@ platform::RunResult runIntoLog(const std::string& program, const std::vector<std
 }  // namespace
 
 platform::RunResult runWithPackerOutput(const std::string& program,
-                                        const std::vector<std::string>& args) {
+                                        const std::vector<std::string>& args,
+                                        const std::string& line) {
   platform::RunOptions options;
   options.timeLimitSeconds = settings.timeoutSeconds;
   if (settings.packerOutput == PackerOutput::Log && logIsOpen()) {
-    return runIntoLog(program, args, options);
+    return runIntoLog(program, args, line, options);
   }
   if (settings.packerOutput != PackerOutput::Console) {
     options.output = platform::ProgramOutput::Discard;
-    return platform::runAndWait(program, args, options);
+    return platform::runCommandLine(program, args, line, options);
   }
   // The program writes where the status line is: it goes first, and comes
   // back when the program is done.
   hideProgress();
-  const platform::RunResult result = platform::runAndWait(program, args, options);
+  const platform::RunResult result = platform::runCommandLine(program, args, line, options);
   restoreProgress();
   return result;
 }

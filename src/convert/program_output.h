@@ -40,9 +40,11 @@ class OutputLines {
   bool justCut_ = false;         // a long line was just cut: a LF now adds no line
 };
 
-/// Runs a located program with `args` within the settings' time limit, its
+/// Runs a located program with `args` (or, where programs take one raw
+/// command line, with `line`) within the settings' time limit, its
 /// output going where PackerOutput says: the shared console (the status line
 /// is put away while the program has it), each line into the log as
 /// "Output:" and the line, or nowhere. Log without an open log is nowhere.
 platform::RunResult runWithPackerOutput(const std::string& program,
-                                        const std::vector<std::string>& args);
+                                        const std::vector<std::string>& args,
+                                        const std::string& line);

@@ -72,7 +72,7 @@ std::string createWorkDirectory(const std::string& parent) {
 }
 
 bool findPatternMatch(const std::string& name, const std::string& pattern) {
-  if (!hasWildcard(pattern)) return name == pattern;
+  if (!hasWildcard(pattern)) return platform::sameEntryName(name, pattern);
   // "*.*" is every name, with or without a dot; "NAME.*" needs the dot.
   if (pattern == "*.*") return true;
   return globMatch(name, pattern);

@@ -8,9 +8,9 @@
 #include "config/settings.h"
 #include "convert/external_program.h"
 #include "convert/work_files.h"
+#include "convert/work_place.h"
 #include "describe/temporary_file.h"
 #include "describe/utf8_text.h"
-#include "convert/work_place.h"
 #include "platform/platform.h"
 #include "run/output.h"
 
@@ -307,7 +307,9 @@ std::optional<std::string> extractDescription(const std::string& archiveName, in
     return std::nullopt;
   }
 
-  const std::string reference = archiveFromWork(archiveName);
+  std::string reference = archiveFromWork(archiveName);
+  // Quoted as one word for a program that parses its own command line.
+  if (reference.find(' ') != std::string::npos) reference = "\"" + reference + "\"";
   WorkPlace workPlace;
   if (!enterWorkPlace(workPlace)) return std::nullopt;
   std::string text = readFirstDescriptionFile(*program, unpack.args, reference);

@@ -44,8 +44,9 @@ size_t driveLength(std::string_view name);
 /// True for a byte that separates path components in a name the user gave.
 bool isSeparator(char c);
 
-/// The separator the program writes into the paths it builds.
-constexpr char kSeparator = '/';
+/// The separator the program writes into the paths it builds: "/" on POSIX,
+/// "\" on Windows.
+extern const char kSeparator;
 
 /// Creates a new private directory; false when it exists already or cannot
 /// be created.
@@ -230,7 +231,10 @@ class TextReader {
 
  private:
   int nextByte();
-  std::FILE* file_ = nullptr;
+  int rawByte();
+  std::intptr_t file_ = -1;
+  std::string buffer_;
+  size_t at_ = 0;
   bool ended_ = false;
   bool failed_ = false;
   int pending_ = -1;
@@ -254,7 +258,7 @@ class TextWriter {
   /// Opens or creates the file; false on failure. With `throughLink` a link
   /// of that name is followed to the file it names (a user's own file).
   bool open(const std::string& path, Mode mode, bool throughLink = false);
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return file_ != -1; }
   /// Writes `text` whole; false when the file is not open or the write
   /// failed or fell short (a full disk).
   bool write(std::string_view text);
@@ -268,7 +272,7 @@ class TextWriter {
   bool close();
 
  private:
-  int fd_ = -1;
+  std::intptr_t file_ = -1;
 };
 
 /// An exclusive lock on a directory, held until unlock() or destruction. It
@@ -333,7 +337,7 @@ class DirectoryHandle {
   /// Holds the subdirectory `name` of `parent`; false when that is no
   /// directory (a link never is one) or cannot be opened.
   bool openChild(const DirectoryHandle& parent, const std::string& name);
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return handle_ != -1; }
   /// The directory's identity; meaningful while it is held.
   FileId id() const { return id_; }
   /// True when the current directory is this very directory.
@@ -347,9 +351,8 @@ class DirectoryHandle {
   void close();
 
  private:
-  // Takes `fd` (may be -1) and reads its identity; false when it is unusable.
-  bool hold(int fd);
-  int fd_ = -1;
+  std::intptr_t handle_ = -1;  // a descriptor, or 0 where only the path is held
+  std::string path_;           // the full path, where the system keeps no handle
   FileId id_;
 };
 
@@ -405,7 +408,31 @@ class FileClaim {
   void release();
 
  private:
-  int fd_ = -1;
+  std::intptr_t handle_ = -1;
 };
+
+// --- How names and programs differ between the platforms ---
+
+/// True for a name that does not depend on the current directory: "/x" on
+/// POSIX; "\x", "C:\x" and "\\server\share" on Windows, where "C:x" depends
+/// on drive C's current directory and is not absolute.
+bool isAbsolute(std::string_view name);
+
+/// True when two names in one directory name the same entry: byte for byte
+/// on POSIX, a-z and A-Z alike on Windows.
+bool sameEntryName(std::string_view a, std::string_view b);
+
+/// True where programs are known by their extension (Windows): a program
+/// name is then tried as written only when it fits "*.COM" or "*.EXE", so a
+/// batch file is never located. False on POSIX, where programs carry no
+/// extension and the name itself is always tried first.
+extern const bool kProgramsCarryExtension;
+
+/// Starts `program` and waits for it as runAndWait does. Where programs get
+/// their arguments as a vector (POSIX) they get `words`; where they get one
+/// command line (Windows) they get `line` exactly as given and parse it
+/// themselves.
+RunResult runCommandLine(const std::string& program, const std::vector<std::string>& words,
+                         const std::string& line, const RunOptions& options = {});
 
 }  // namespace platform

@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -19,25 +18,15 @@
 #include <ctime>
 #include <iterator>
 
+#include "platform/listing_order.h"
 #include "platform/platform.h"
+#include "platform/raw_file.h"
 
 extern char** environ;
 
 namespace platform {
 
 namespace {
-
-unsigned char upperByte(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 32) : u;
-}
-
-// "." and ".." first, then the names in listing order.
-bool entryListedBefore(const DirEntry& a, const DirEntry& b) {
-  const auto rank = [](const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; };
-  if (rank(a.name) != rank(b.name)) return rank(a.name) < rank(b.name);
-  return listedBefore(a.name, b.name);
-}
 
 bool isReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 
@@ -201,7 +190,7 @@ bool listDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
     entries.push_back(std::move(entry));
   }
   ::closedir(stream);
-  std::sort(entries.begin(), entries.end(), entryListedBefore);
+  sortListing(entries);
   return true;
 }
 
@@ -479,116 +468,71 @@ std::optional<std::string> readLinkTarget(const std::string& path) {
   }
 }
 
-TextReader::~TextReader() { close(); }
+namespace raw {
 
-bool TextReader::open(const std::string& path, bool followLinks) {
-  close();
+File openForReading(const std::string& path, bool followLinks) {
   const int fd = openRegularForReading(path, followLinks);
-  if (fd < 0) return false;
-  file_ = ::fdopen(fd, "rb");
-  if (file_ == nullptr) {
-    ::close(fd);
-    return false;
-  }
-  ended_ = false;
-  failed_ = false;
-  pending_ = -1;
-  return true;
+  return fd < 0 ? kNoFile : fd;
 }
 
-int TextReader::nextByte() {
-  if (ended_ || file_ == nullptr) return EOF;
-  int c = pending_;
-  pending_ = -1;
-  if (c < 0) c = std::getc(file_);
-  if (c == EOF || c == 0x1A) {
-    ended_ = true;
-    if (std::ferror(file_)) failed_ = true;
-    return EOF;
-  }
-  if (c != '\r') return c;
-  const int next = std::getc(file_);
-  if (next == EOF && std::ferror(file_)) failed_ = true;
-  if (next == '\n') return '\n';
-  if (next == EOF || next == 0x1A) {
-    ended_ = true;
-  } else {
-    pending_ = next;
-  }
-  return '\r';
-}
-
-bool TextReader::readPiece(std::string& piece, size_t maxBytes) {
-  piece.clear();
-  while (piece.size() < maxBytes) {
-    const int c = nextByte();
-    if (c == EOF) break;
-    piece.push_back(static_cast<char>(c));
-    if (c == '\n') break;
-  }
-  return !piece.empty();
-}
-
-void TextReader::close() {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
-  ended_ = false;
-  failed_ = false;
-  pending_ = -1;
-}
-
-TextWriter::~TextWriter() { close(); }
-
-bool TextWriter::open(const std::string& path, Mode mode, bool throughLink) {
-  close();
+File openForWriting(const std::string& path, TextWriter::Mode mode, bool throughLink) {
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (mode == Mode::CreateNew) {
+  if (mode == TextWriter::Mode::CreateNew) {
     // O_EXCL refuses every existing name, a dangling link included.
     flags |= O_EXCL | O_NOFOLLOW;
   } else if (throughLink) {
-    flags |= mode == Mode::Truncate ? O_TRUNC : O_APPEND;
+    flags |= mode == TextWriter::Mode::Truncate ? O_TRUNC : O_APPEND;
     struct stat st;
     const bool found = ::stat(path.c_str(), &st) == 0;
-    if (found ? !S_ISREG(st.st_mode) || isReadOnly(st) : errno != ENOENT) return false;
+    if (found ? !S_ISREG(st.st_mode) || isReadOnly(st) : errno != ENOENT) return kNoFile;
   } else {
-    const bool truncate = mode == Mode::Truncate;
-    if (!readyForWriting(path, truncate)) return false;
+    const bool truncate = mode == TextWriter::Mode::Truncate;
+    if (!readyForWriting(path, truncate)) return kNoFile;
     flags |= O_NOFOLLOW | (truncate ? O_TRUNC : O_APPEND);
   }
-  fd_ = ::open(path.c_str(), flags, 0666);
-  return fd_ >= 0;
+  const int fd = ::open(path.c_str(), flags, 0666);
+  return fd < 0 ? kNoFile : fd;
 }
 
-bool TextWriter::write(std::string_view text) {
-  if (fd_ < 0) return false;
-  std::string converted;
-  converted.reserve(text.size() + text.size() / 16 + 2);
-  for (char c : text) {
-    if (c == '\n') converted += '\r';
-    converted += c;
+long long read(File file, char* data, size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(file), data, size);
+    if (got >= 0 || errno != EINTR) return got;
   }
-  return writeAll(fd_, converted.data(), converted.size());
 }
 
-int64_t TextWriter::size() const {
+bool write(File file, const char* data, size_t size) {
+  return writeAll(static_cast<int>(file), data, size);
+}
+
+int64_t size(File file) {
   struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+  if (::fstat(static_cast<int>(file), &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
-bool TextWriter::truncate(int64_t size) {
-  if (fd_ < 0 || size < 0) return false;
-  while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+bool truncate(File file, int64_t size) {
+  while (::ftruncate(static_cast<int>(file), static_cast<off_t>(size)) != 0) {
     if (errno != EINTR) return false;
   }
   return true;
 }
 
-bool TextWriter::close() {
-  if (fd_ < 0) return false;
-  const bool ok = ::close(fd_) == 0;
-  fd_ = -1;
-  return ok;
+bool close(File file) { return ::close(static_cast<int>(file)) == 0; }
+
+}  // namespace raw
+
+const char kSeparator = '/';
+
+const bool kProgramsCarryExtension = false;
+
+bool isAbsolute(std::string_view name) { return !name.empty() && name[0] == '/'; }
+
+bool sameEntryName(std::string_view a, std::string_view b) { return a == b; }
+
+RunResult runCommandLine(const std::string& program, const std::vector<std::string>& words,
+                         const std::string&, const RunOptions& options) {
+  return runAndWait(program, words, options);
 }
 
 DirectoryLock::~DirectoryLock() { unlock(); }
@@ -1033,38 +977,29 @@ EntryKind kindOf(unsigned char type) {
 
 }  // namespace
 
-bool listedBefore(std::string_view a, std::string_view b) {
-  const size_t common = std::min(a.size(), b.size());
-  for (size_t i = 0; i < common; ++i) {
-    const unsigned char x = upperByte(a[i]);
-    const unsigned char y = upperByte(b[i]);
-    if (x != y) return x < y;
-  }
-  if (a.size() != b.size()) return a.size() < b.size();
-  return a < b;
-}
-
 DirectoryHandle::DirectoryHandle(DirectoryHandle&& other) noexcept
-    : fd_(other.fd_), id_(other.id_) {
-  other.fd_ = -1;
+    : handle_(other.handle_), id_(other.id_) {
+  other.handle_ = -1;
 }
 
 DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
   if (this != &other) {
     close();
-    fd_ = other.fd_;
+    handle_ = other.handle_;
     id_ = other.id_;
-    other.fd_ = -1;
+    other.handle_ = -1;
   }
   return *this;
 }
 
 DirectoryHandle::~DirectoryHandle() { close(); }
 
-bool DirectoryHandle::hold(int fd) {
-  fd_ = fd;
+bool DirectoryHandle::openCurrent() {
+  close();
+  const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) handle_ = fd;
   struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
     close();
     return false;
   }
@@ -1072,16 +1007,20 @@ bool DirectoryHandle::hold(int fd) {
   return true;
 }
 
-bool DirectoryHandle::openCurrent() {
-  close();
-  return hold(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-}
-
 bool DirectoryHandle::openChild(const DirectoryHandle& parent, const std::string& name) {
   close();
   if (!parent.isOpen()) return false;
   // O_NOFOLLOW: a link that took the directory's place is refused, not entered.
-  return hold(::openat(parent.fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  const int fd = ::openat(static_cast<int>(parent.handle_), name.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) handle_ = fd;
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    close();
+    return false;
+  }
+  id_ = idOf(st);
+  return true;
 }
 
 bool DirectoryHandle::isCurrent() const {
@@ -1089,11 +1028,14 @@ bool DirectoryHandle::isCurrent() const {
   return isOpen() && ::stat(".", &st) == 0 && idOf(st) == id_;
 }
 
-bool DirectoryHandle::makeCurrent() const { return isOpen() && ::fchdir(fd_) == 0; }
+bool DirectoryHandle::makeCurrent() const {
+  return isOpen() && ::fchdir(static_cast<int>(handle_)) == 0;
+}
 
 bool DirectoryHandle::list(std::vector<ListedName>& names) const {
   names.clear();
-  const int listFd = isOpen() ? ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  const int listFd =
+      isOpen() ? ::openat(static_cast<int>(handle_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
   DIR* stream = listFd < 0 ? nullptr : ::fdopendir(listFd);
   if (stream == nullptr) {
     if (listFd >= 0) ::close(listFd);
@@ -1118,8 +1060,8 @@ bool DirectoryHandle::list(std::vector<ListedName>& names) const {
 }
 
 void DirectoryHandle::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+  handle_ = -1;
 }
 
 DirectoryWatch::~DirectoryWatch() {
@@ -1188,13 +1130,13 @@ ClaimOutcome FileClaim::claim(const std::string& name) {
     ::close(fd);
     return ClaimOutcome::Missing;
   }
-  fd_ = fd;
+  handle_ = fd;
   return ClaimOutcome::Claimed;
 }
 
 void FileClaim::release() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+  handle_ = -1;
 }
 
 }  // namespace platform

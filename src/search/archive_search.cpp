@@ -41,7 +41,8 @@ bool lockMissingLogged = false;
 // not exist.
 std::optional<platform::FileId> destinationId() {
   if (!settings.destinationDir) return std::nullopt;
-  const std::string dest = settings.destinationDir->empty() ? "/" : *settings.destinationDir;
+  // A root destination is kept without its separator ("" or "C:").
+  const std::string dest = *settings.destinationDir + platform::kSeparator;
   const auto status = platform::fileStatus(dest, true);
   if (!status) return std::nullopt;
   return status->id;
@@ -60,7 +61,7 @@ bool isWorkDirectoryName(const std::string& name) {
 
 void mirrorDirectory() {
   if (!settings.destinationDir) return;
-  platform::makeSharedDirectory(*settings.destinationDir + "/" + relativeDir);
+  platform::makeSharedDirectory(*settings.destinationDir + platform::kSeparator + relativeDir);
 }
 
 // Enters the subdirectory `name` and puts its level on the stack; nothing
@@ -78,7 +79,7 @@ void enterSubdirectory(const std::string& name, const std::optional<platform::Fi
   if (!trail.descend(std::move(child), name)) return;
   WalkLevel level;
   level.relativeLength = relativeDir.size();
-  if (!relativeDir.empty()) relativeDir += '/';
+  if (!relativeDir.empty()) relativeDir += platform::kSeparator;
   relativeDir += name;
   mirrorDirectory();
   trail.deepest().list(level.owned);

@@ -1,0 +1,50 @@
+// The recorder's operating-system needs on Windows.
+#include <windows.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+
+#include "recorder_os.h"
+
+namespace fs = std::filesystem;
+
+// The recorder sees its arguments exactly as the command line gives them.
+extern "C" {
+int _dowildcard = 0;
+}
+
+namespace recorder {
+
+std::string roleOf(const std::string& argv0) {
+  const fs::path name = fs::path(argv0).filename();
+  std::string extension = name.extension().string();
+  for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".exe" || extension == ".com" ? name.stem().string() : name.string();
+}
+
+std::string ownDirectory() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length == sizeof path) return "";
+  return fs::path(std::string(path, length)).parent_path().string();
+}
+
+std::string rawCommandLine() { return GetCommandLineA(); }
+
+// Ends with the exit code an access violation gives, without the fault
+// itself, about which wine would talk on the shared console.
+void crash(int) { ExitProcess(EXCEPTION_ACCESS_VIOLATION); }
+
+void sleepSeconds(unsigned seconds) { ::Sleep(seconds * 1000); }
+
+void appendWhole(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+}  // namespace recorder
