@@ -23,7 +23,7 @@ demo: configure
 	@bash scripts/demo.sh $(BUILD)
 
 bench: build
-	@bash bench/run.sh $(BUILD)
+	@bash bench/all.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -88,7 +88,8 @@ class Parallel : public ::testing::Test {
     Names withJobs = {"-j", "2", "--", input};
     withJobs.insert(withJobs.end(), args.begin(), args.end());
     const ZelmResult one = zelm(withR, root_ / "one");
-    const ZelmResult two = parallel(withJobs, root_ / "two");
+    // A user's own defaults for GNU parallel must not change the outcome.
+    const ZelmResult two = parallel(withJobs, root_ / "two", {{"PARALLEL", "--tag --ungroup"}});
     EXPECT_EQ(one.exitCode, 0) << harness::describe(one);
     EXPECT_EQ(two.exitCode, 0) << harness::describe(two);
     EXPECT_EQ(reportOf(two.out), reportOf(one.out)) << two.out;
