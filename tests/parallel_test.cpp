@@ -151,6 +151,17 @@ TEST_F(Parallel, LeftoverWorkDirectoriesAreNeverEntered) {
             (Names{"$TMP$.004/", "$TMP$.004/a.zip", "out/", "out/b.7z"}));
 }
 
+// Each run starts where zelm-parallel was started, never in a directory of
+// the tree, whose files may come from strangers.
+TEST_F(Parallel, FilesOfTheTreeAreNeverRunAsPackers) {
+  makeArchive(root_ / "tree/sub/a.zip");
+  harness::makeScript(root_ / "tree/sub/7zz", "touch \"$0.ran\"\nexit 1\n");
+  const ZelmResult result = parallel({"tree/*.zip", "/7z"}, root_.path());
+  ASSERT_EQ(result.exitCode, 0) << harness::describe(result);
+  EXPECT_FALSE(harness::exists(root_ / "tree/sub/7zz.ran"));
+  EXPECT_TRUE(harness::exists(root_ / "tree/sub/a.7z"));
+}
+
 // A machine that stops answering after its first directory: its directories
 // are named as not finished, and a second run on a good machine finishes them.
 TEST_F(Parallel, AMachineLostMidRunLeavesItsDirectoriesToARerun) {
