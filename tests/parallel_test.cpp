@@ -144,11 +144,12 @@ TEST_F(Parallel, AwkwardNamesAreNeverSplitOrReadAsOptions) {
 
 TEST_F(Parallel, LeftoverWorkDirectoriesAreNeverEntered) {
   makeArchive(root_ / "tree/$TMP$.004/a.zip");
-  makeArchive(root_ / "tree/b.zip");
+  makeArchive(root_ / "tree/$tmp$.012/b.zip");
+  makeArchive(root_ / "tree/c.zip");
   const ZelmResult result = parallel({"*.zip", "/7z", "/d:out"}, root_ / "tree");
   ASSERT_EQ(result.exitCode, 0) << harness::describe(result);
-  EXPECT_EQ(harness::listTree(root_ / "tree"),
-            (Names{"$TMP$.004/", "$TMP$.004/a.zip", "out/", "out/b.7z"}));
+  EXPECT_EQ(harness::listTree(root_ / "tree"), (Names{"$TMP$.004/", "$TMP$.004/a.zip", "$tmp$.012/",
+                                                      "$tmp$.012/b.zip", "out/", "out/c.7z"}));
 }
 
 // Each run starts where zelm-parallel was started, never in a directory of
