@@ -8,6 +8,8 @@
 #   JOBS=2     the -j of the parallel run (environment; default: the number of cores)
 #   RUNS=5     timed runs per program (environment)
 #   KEEP=1     keep the temporary directory for inspection (environment)
+#   CORPUS=DIR keep the tree in DIR and use it again when it is there (environment): making
+#              it takes longer than a run
 # Three programs convert the same ZIP tree to 7Z with the real packers and the shipped
 # configuration (log off): `zelm /r`, zelm-parallel -j 1 (the cost of one run per
 # directory) and zelm-parallel -j JOBS. Each run gets a fresh copy (cp -a) of the tree; the
@@ -49,14 +51,23 @@ cp "$build/zelm" "$tmp/bin/zelm"
 awk 'toupper(substr($0, 1, 3)) != "LOG" { print } END { print "Log No" }' "$cfg" >"$tmp/bin/zelm.cfg"
 
 # The tree: d1 ... dDIRS below its root, N/DIRS archives each.
-per=$((count / dirs))
-bash "$here/make_corpus.sh" zip "$count" "$tmp/all" >/dev/null || die "make_corpus.sh failed"
-for ((d = 1; d <= dirs; d++)); do
-  mkdir -p "$tmp/corpus/d$d"
-  for ((i = (d - 1) * per + 1; i <= d * per; i++)); do
-    mv "$(printf '%s/all/c%07d.zip' "$tmp" "$i")" "$tmp/corpus/d$d/"
+make_tree() {  # DIR
+  local per=$((count / dirs)) d i
+  rm -rf "$1"
+  bash "$here/make_corpus.sh" zip "$count" "$1.all" >/dev/null || die "make_corpus.sh failed"
+  for ((d = 1; d <= dirs; d++)); do
+    mkdir -p "$1/d$d"
+    for ((i = (d - 1) * per + 1; i <= d * per; i++)); do
+      mv "$(printf '%s.all/c%07d.zip' "$1" "$i")" "$1/d$d/"
+    done
   done
-done
+  rmdir "$1.all"
+}
+corpus=${CORPUS:-$tmp/corpus}
+if [[ $(find "$corpus" -mindepth 2 -maxdepth 2 -name '*.zip' 2>/dev/null | wc -l) -ne $count ||
+  $(find "$corpus" -mindepth 1 -maxdepth 1 -type d 2>/dev/null | wc -l) -ne $dirs ]]; then
+  make_tree "$corpus"
+fi
 
 programs=(zelm-r parallel-j1 "parallel-j$jobs")
 
@@ -101,7 +112,7 @@ for ((r = 1; r <= runs; r++)); do
   for ((i = 0; i < np; i++)); do
     who=${programs[(i + r - 1) % np]}
     rm -rf "$tmp/work"
-    cp -a "$tmp/corpus" "$tmp/work"
+    cp -a "$corpus" "$tmp/work"
     sync
     wall='' cpu=''
     read -r wall cpu < <(timed_run "$who" "$tmp/work") || true

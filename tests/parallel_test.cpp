@@ -78,14 +78,31 @@ class Parallel : public ::testing::Test {
     return harness::runBinary(kScript, all, cwd, env, 120);
   }
 
+  // A stand-in for ssh that runs the command here with only what a login
+  // passes on; the machine "lost" stops answering after its first command.
+  std::string sshStandIn() const {
+    harness::makeScript(
+        root_ / "ssh",
+        "while [ \"${1#-}\" != \"$1\" ]; do shift; done\n"
+        "host=$1; shift; [ \"$1\" = -- ] && shift\n"
+        "if [ \"$host\" = lost ]; then\n"
+        "  [ -e \"$0.lost\" ] && exit 255\n"
+        "  : >\"$0.lost\"\n"
+        "fi\n"
+        "exec env -i PATH=\"$PATH\" HOME=\"$HOME\" SHELL=/bin/sh /bin/sh -c \"$*\"\n");
+    return root_ / "ssh";
+  }
+
   // Copies "one" to "two", converts "one" with one /r run and "two" with
-  // zelm-parallel -j 2, and expects both to end alike, reports included.
-  // Returns the parallel run.
-  ZelmResult expectRunsEndAlike(const std::string& input, const Names& args) const {
+  // zelm-parallel -j 2 (and `options`), and expects both to end alike,
+  // reports included. Returns the parallel run.
+  ZelmResult expectRunsEndAlike(const std::string& input, const Names& args,
+                                const Names& options = {}) const {
     EXPECT_EQ(harness::runBinary("/bin/cp", {"-a", "one", "two"}, root_.path(), {}).exitCode, 0);
     Names withR = {input, "/r"};
     withR.insert(withR.end(), args.begin(), args.end());
-    Names withJobs = {"-j", "2", "--", input};
+    Names withJobs = options;
+    withJobs.insert(withJobs.end(), {"-j", "2", "--", input});
     withJobs.insert(withJobs.end(), args.begin(), args.end());
     const ZelmResult one = zelm(withR, root_ / "one");
     // A user's own defaults for GNU parallel must not change the outcome.
@@ -136,8 +153,10 @@ TEST_F(Parallel, AwkwardNamesAreNeverSplitOrReadAsOptions) {
       makeArchive(dir + "/-x y'z\".zip", "Awkward");
       harness::writeFile(dir + "/files.bbs", harness::crlf("-x y'z\".zip\tFrom the catalog\n"));
     }
+    // On another machine, where the names travel through ssh.
     const ZelmResult two =
-        expectRunsEndAlike(treeName + "/*.zip", {"/7z", "/d", "/d:" + destination});
+        expectRunsEndAlike(treeName + "/*.zip", {"/7z", "/d", "/d:" + destination},
+                           {"--ssh", sshStandIn(), "-S", "good"});
     EXPECT_NE(two.out.find("Converted  :\t        12 files"), std::string::npos) << two.out;
   }
 }
@@ -166,18 +185,10 @@ TEST_F(Parallel, FilesOfTheTreeAreNeverRunAsPackers) {
 // A machine that stops answering after its first directory: its directories
 // are named as not finished, and a second run on a good machine finishes them.
 TEST_F(Parallel, AMachineLostMidRunLeavesItsDirectoriesToARerun) {
-  harness::makeScript(root_ / "ssh",
-                      "while [ \"${1#-}\" != \"$1\" ]; do shift; done\n"
-                      "host=$1; shift; [ \"$1\" = -- ] && shift\n"
-                      "if [ \"$host\" = lost ]; then\n"
-                      "  [ -e \"$0.lost\" ] && exit 255\n"
-                      "  : >\"$0.lost\"\n"
-                      "fi\n"
-                      "exec /bin/sh -c \"$*\"\n");
   for (const std::string dir : {"a", "b", "c", "d", "e", "f"}) {
     makeArchive(root_ / ("tree/" + dir + "/x.zip"));
   }
-  const Names args = {"--ssh", root_ / "ssh", "-j", "1", "-S"};
+  const Names args = {"--ssh", sshStandIn(), "-j", "1", "-S"};
   Names first = args;
   first.insert(first.end(), {"good,lost", "*.zip", "/7z"});
   const ZelmResult lost = parallel(first, root_ / "tree");
