@@ -14,6 +14,7 @@ runners=(
   "run.sh" "conversion: zelm against a minimal C driver"
   "scan.sh" "scan: zelm against a minimal C scanner"
   "list.sh" "list files: a long list against one mask run"
+  "memory.sh" "memory: peak resident memory as the archives grow"
   "parallel.sh" "many cores: zelm-parallel against one zelm /r run"
 )
 
@@ -38,9 +39,9 @@ for ((i = 0; i < ${#runners[@]}; i += 2)); do
   name=${runners[i]}
   [[ -f $out/$name ]] || continue
   echo "--- bench/$name: ${runners[i + 1]}"
-  # From the last "== summary" line on; the last lines when a runner has none.
+  # From the last "== summary" line on; without one, the lines with a ratio or a growth.
   awk '/^== summary/ { n = 0; on = 1 } { line[++n] = $0 }
-    END { from = on ? 1 : (n > 5 ? n - 4 : 1); for (i = from; i <= n; i++) print line[i] }' \
+    END { for (i = 1; i <= n; i++) if (on || line[i] ~ /ratio|speed-up|growth/) print line[i] }' \
     "$out/$name"
 done
 if [[ ${#failed[@]} -gt 0 ]]; then
