@@ -105,7 +105,7 @@ timed_run() {  # WHO DIR
 }
 
 echo "zelm parallel benchmark: $build/zelm, ZIP -> 7Z, $count archives in $dirs directories," \
-  "$runs runs each, $(nproc 2>/dev/null || echo '?') cores"
+  "$runs runs each, $(nproc 2>/dev/null || echo '?') cores; load average $(cut -d' ' -f1-3 /proc/loadavg)"
 declare -A walls=() cpus=() round=()
 np=${#programs[@]}
 for ((r = 1; r <= runs; r++)); do
@@ -126,7 +126,8 @@ rm -rf "$tmp/work"
 
 base=$(median <<<"${walls[zelm-r]}")
 echo
-echo "== summary (median wall time per run of $count archives; goal: speed-up >= 1.8 at 2 jobs)"
+echo "== summary (median wall time per run of $count archives; goal: speed-up >= 1.8 at 2 jobs;" \
+  "load average now $(cut -d' ' -f1-3 /proc/loadavg))"
 for who in "${programs[@]}"; do
   w=$(median <<<"${walls[$who]}")
   c=$(median <<<"${cpus[$who]}")
