@@ -43,7 +43,7 @@ deb: program
 	cd $(BUILD) && cpack -G DEB
 
 bench: build
-	@bash bench/run.sh $(BUILD)
+	@bash bench/all.sh $(BUILD)
 
 # The 32-bit Windows console program, cross-built; its tests run under wine.
 win32-deps:

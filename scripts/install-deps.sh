@@ -19,6 +19,7 @@ have_cmd arc || need+=(arc)
 have_cmd jlha || need+=(jlha-utils)
 have_cmd lhasa || need+=(lhasa)
 have_cmd groff || need+=(groff-base)
+have_cmd parallel || need+=(parallel)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
