@@ -10,11 +10,13 @@
 #   KEEP=1     keep the temporary directory for inspection (environment)
 #   CORPUS=DIR keep the tree in DIR and use it again when it is there (environment): making
 #              it takes longer than a run
-# Three programs convert the same ZIP tree to 7Z with the real packers and the shipped
-# configuration (log off): `zelm /r`, zelm-parallel -j 1 (the cost of one run per
-# directory) and zelm-parallel -j JOBS. Each run gets a fresh copy (cp -a) of the tree; the
-# order of the programs rotates so that load drift hits all alike. The speed-up is the
-# median wall time of `zelm /r` over that of zelm-parallel -j JOBS; the goal is 1.8 at two jobs.
+# Three programs convert the same ZIP tree to 7Z with the real packers (log off): `zelm /r`,
+# zelm-parallel -j 1 (the cost of one run per directory) and zelm-parallel -j JOBS. Each run
+# gets a fresh copy (cp -a) of the tree; the order of the programs rotates so that load
+# drift hits all alike. The speed-up is the median wall time of `zelm /r` over that of the
+# others; the goal is 1.8 at two jobs. Two configurations: the shipped one, whose 7zz packs
+# with as many threads as there are cores (so one zelm run already keeps more than one core
+# busy), and the same with one thread per packer (-mmt=1), which shows how the runs scale.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -44,11 +46,21 @@ else
   trap 'rm -rf "$tmp"' EXIT
 fi
 
-# zelm reads zelm.cfg beside its executable: a private copy with the log off.
-mkdir -p "$tmp/bin"
-cp "$build/zelm" "$tmp/bin/zelm"
-# shellcheck disable=SC2016 # an awk program
-awk 'toupper(substr($0, 1, 3)) != "LOG" { print } END { print "Log No" }' "$cfg" >"$tmp/bin/zelm.cfg"
+# zelm reads zelm.cfg beside its executable: private copies with the log off, and for
+# "one-thread" with 7zz packing in one thread.
+# shellcheck disable=SC2016 # awk programs
+no_log='toupper(substr($0, 1, 3)) != "LOG" { print } END { print "Log No" }'
+# shellcheck disable=SC2016
+one_thread='toupper(substr($0, 1, 3)) == "LOG" { next }
+  toupper(substr($0, 1, 4)) == "PACK" && $2 == "7zz" { sub(/ a /, " a -mmt=1 ") }
+  { print } END { print "Log No" }'
+for config in shipped one-thread; do
+  mkdir -p "$tmp/$config"
+  cp "$build/zelm" "$tmp/$config/zelm"
+done
+awk "$no_log" "$cfg" >"$tmp/shipped/zelm.cfg"
+awk "$one_thread" "$cfg" >"$tmp/one-thread/zelm.cfg"
+grep -q -- '-mmt=1' "$tmp/one-thread/zelm.cfg" || die "no 7zz Pack line in $cfg"
 
 # The tree: d1 ... dDIRS below its root, N/DIRS archives each.
 make_tree() {  # DIR
@@ -88,15 +100,16 @@ median() {
     awk 'NF { v[++n] = $1 } END { m = int((n + 1) / 2); print (n % 2) ? v[m] : (v[m] + v[m + 1]) / 2 }'
 }
 
-# Runs one program over DIR; prints "WALL_MS CPU_MS" (CPU: every process it ran).
-timed_run() {  # WHO DIR
-  local who=$1 status=0 times
+# Runs one program with the zelm of CONFIG over DIR; prints "WALL_MS CPU_MS" (CPU: every
+# process it ran).
+timed_run() {  # WHO CONFIG DIR
+  local who=$1 zelm=$tmp/$2/zelm status=0 times
   local TIMEFORMAT='%3R %3U %3S'
-  cd "$2" || die "cannot enter $2"
+  cd "$3" || die "cannot enter $3"
   case $who in
-    zelm-r) times=$( { time "$tmp/bin/zelm" '*.zip' /r /7z >/dev/null 2>&1 ; } 2>&1 ) || status=$? ;;
+    zelm-r) times=$( { time "$zelm" '*.zip' /r /7z >/dev/null 2>&1 ; } 2>&1 ) || status=$? ;;
     parallel-j*)
-      times=$( { time "$script" --zelm "$tmp/bin/zelm" -j "${who#parallel-j}" '*.zip' /7z \
+      times=$( { time "$script" --zelm "$zelm" -j "${who#parallel-j}" '*.zip' /7z \
         >/dev/null 2>&1 ; } 2>&1 ) || status=$?
       ;;
   esac
@@ -104,38 +117,48 @@ timed_run() {  # WHO DIR
   awk -v t="$times" 'BEGIN { split(t, f, " "); printf "%.1f %.1f\n", f[1] * 1000, (f[2] + f[3]) * 1000 }'
 }
 
-echo "zelm parallel benchmark: $build/zelm, ZIP -> 7Z, $count archives in $dirs directories," \
-  "$runs runs each, $(nproc 2>/dev/null || echo '?') cores; load average $(cut -d' ' -f1-3 /proc/loadavg)"
-declare -A walls=() cpus=() round=()
-np=${#programs[@]}
-for ((r = 1; r <= runs; r++)); do
-  for ((i = 0; i < np; i++)); do
-    who=${programs[(i + r - 1) % np]}
-    rm -rf "$tmp/work"
-    cp -a "$corpus" "$tmp/work"
-    sync
-    wall='' cpu=''
-    read -r wall cpu < <(timed_run "$who" "$tmp/work") || true
-    [[ -n $cpu ]] || die "run $r of $who did not finish"
-    check_result "$tmp/work" "$who"
-    walls[$who]+="$wall " cpus[$who]+="$cpu " round[$who.$r]=$wall
-    printf '   run %d %-12s wall %9s ms   cpu %9s ms\n' "$r" "$who" "$wall" "$cpu"
+# One configuration: every program RUNS times, then the medians into $tmp/summary.
+scenario() {  # CONFIG
+  local config=$1 r i who wall cpu np=${#programs[@]}
+  local -A walls=() cpus=() round=()
+  echo
+  echo "== $config: $count archives in $dirs directories, $runs runs each"
+  for ((r = 1; r <= runs; r++)); do
+    for ((i = 0; i < np; i++)); do
+      who=${programs[(i + r - 1) % np]}
+      rm -rf "$tmp/work"
+      cp -a "$corpus" "$tmp/work"
+      sync
+      wall='' cpu=''
+      read -r wall cpu < <(timed_run "$who" "$config" "$tmp/work") || true
+      [[ -n $cpu ]] || die "run $r of $who did not finish"
+      check_result "$tmp/work" "$who"
+      walls[$who]+="$wall " cpus[$who]+="$cpu " round[$who.$r]=$wall
+      printf '   run %d %-12s wall %9s ms   cpu %9s ms\n' "$r" "$who" "$wall" "$cpu"
+    done
   done
-done
-rm -rf "$tmp/work"
+  rm -rf "$tmp/work"
+  local base w c p
+  base=$(median <<<"${walls[zelm-r]}")
+  for who in "${programs[@]}"; do
+    w=$(median <<<"${walls[$who]}")
+    c=$(median <<<"${cpus[$who]}")
+    # Within each round the programs ran back to back: their ratio shrugs off slow load drift.
+    p=$(for ((r = 1; r <= runs; r++)); do
+      awk -v a="${round[zelm-r.$r]}" -v b="${round[$who.$r]}" 'BEGIN { printf "%f ", a / b }'
+    done | median)
+    awk -v config="$config" -v who="$who" -v w="$w" -v c="$c" -v base="$base" -v p="$p" \
+      -v n="$count" 'BEGIN {
+      printf "   %-10s %-12s wall %8.1f ms (%5.2f ms/archive)  cpu/wall %.2f  speed-up %.2f (rounds %.2f)\n",
+        config, who, w, w / n, c / w, base / w, p }' >>"$tmp/summary"
+  done
+}
 
-base=$(median <<<"${walls[zelm-r]}")
+echo "zelm parallel benchmark: $build/zelm, ZIP -> 7Z, $(nproc 2>/dev/null || echo '?') cores;" \
+  "load average $(cut -d' ' -f1-3 /proc/loadavg)"
+scenario shipped
+scenario one-thread
 echo
-echo "== summary (median wall time per run of $count archives; goal: speed-up >= 1.8 at 2 jobs;" \
-  "load average now $(cut -d' ' -f1-3 /proc/loadavg))"
-for who in "${programs[@]}"; do
-  w=$(median <<<"${walls[$who]}")
-  c=$(median <<<"${cpus[$who]}")
-  # Within each round the programs ran back to back: their ratio shrugs off slow load drift.
-  p=$(for ((r = 1; r <= runs; r++)); do
-    awk -v a="${round[zelm-r.$r]}" -v b="${round[$who.$r]}" 'BEGIN { printf "%f ", a / b }'
-  done | median)
-  awk -v who="$who" -v w="$w" -v c="$c" -v base="$base" -v p="$p" -v n="$count" 'BEGIN {
-    printf "   %-12s wall %9.1f ms (%5.2f ms/archive)  cpu %9.1f ms  speed-up %.2f (rounds %.2f)\n",
-      who, w, w / n, c, base / w, p }'
-done
+echo "== summary (median wall times of $runs runs of $count archives; cpu/wall: cores kept busy;" \
+  "goal: speed-up >= 1.8 at 2 jobs; load average now $(cut -d' ' -f1-3 /proc/loadavg))"
+cat "$tmp/summary"
