@@ -12,6 +12,7 @@
 #include "describe/temporary_file.h"
 #include "describe/utf8_text.h"
 #include "platform/platform.h"
+#include "platform/quoted_word.h"
 #include "run/output.h"
 
 unsigned char lastKept = 0;
@@ -82,25 +83,6 @@ std::optional<std::string> findDescriptionFile(std::string_view name) {
   return findEntryIgnoringCase(dir, name, isRegularFile);
 }
 
-// An argument text that splitWords turns back into exactly `word`, so a
-// description file name with blanks or quotes reaches the unpacker whole.
-std::string quoteAsOneWord(std::string_view word) {
-  std::string out = "\"";
-  size_t backslashes = 0;
-  for (char c : word) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    out += c;
-    backslashes = 0;
-  }
-  out.append(backslashes * 2, '\\');
-  out += '"';
-  return out;
-}
-
 // A description file is read as UTF-8 when the whole of it is valid UTF-8
 // with multi-byte characters; anything else is code page 437, as ever.
 bool isUtf8File(const std::string& path) {
@@ -143,7 +125,8 @@ std::string readFirstDescriptionFile(const std::string& program, const std::stri
                                      const std::string& reference) {
   for (const std::string& name : settings.fileOrder) {
     // A program stopped half-way may have left half a file.
-    if (runProgram(program, args, reference, quoteAsOneWord(name)) == kProgramStopped) return {};
+    if (runProgram(program, args, reference, platform::quoteWord(name)) == kProgramStopped)
+      return {};
     const auto found = findDescriptionFile(name);
     if (!found) continue;
     const bool utf8 = isUtf8File(*found);

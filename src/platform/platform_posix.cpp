@@ -992,19 +992,29 @@ DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
   return *this;
 }
 
+namespace {
+
+// Keeps a freshly opened directory descriptor in `handle` with its identity;
+// false, holding nothing, when the open failed or it cannot be examined.
+bool holdDirectory(int fd, std::intptr_t& handle, FileId& id) {
+  struct stat st;
+  if (fd < 0) return false;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return false;
+  }
+  handle = fd;
+  id = idOf(st);
+  return true;
+}
+
+}  // namespace
+
 DirectoryHandle::~DirectoryHandle() { close(); }
 
 bool DirectoryHandle::openCurrent() {
   close();
-  const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) handle_ = fd;
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    close();
-    return false;
-  }
-  id_ = idOf(st);
-  return true;
+  return holdDirectory(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC), handle_, id_);
 }
 
 bool DirectoryHandle::openChild(const DirectoryHandle& parent, const std::string& name) {
@@ -1013,14 +1023,7 @@ bool DirectoryHandle::openChild(const DirectoryHandle& parent, const std::string
   // O_NOFOLLOW: a link that took the directory's place is refused, not entered.
   const int fd = ::openat(static_cast<int>(parent.handle_), name.c_str(),
                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) handle_ = fd;
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    close();
-    return false;
-  }
-  id_ = idOf(st);
-  return true;
+  return holdDirectory(fd, handle_, id_);
 }
 
 bool DirectoryHandle::isCurrent() const {

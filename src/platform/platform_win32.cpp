@@ -10,6 +10,7 @@
 
 #include "platform/listing_order.h"
 #include "platform/platform.h"
+#include "platform/quoted_word.h"
 #include "platform/raw_file.h"
 
 // The command line reaches main() as written: the program's own matcher
@@ -277,19 +278,7 @@ DosDateTime toDos(const FILETIME& utc) {
 // program gives it back unchanged.
 std::string quotedArgument(const std::string& arg) {
   if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-  std::string out = "\"";
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    out += c;
-    backslashes = 0;
-  }
-  out.append(backslashes * 2, '\\');
-  return out + "\"";
+  return quoteWord(arg);
 }
 
 // Stop requests from the console: the first one's number, and how many came.
