@@ -131,6 +131,29 @@ TEST_F(Recorder, CreatesCopiesAndRemovesFilesNamedByArguments) {
   EXPECT_FALSE(harness::exists(dir_ / "doomed"));
 }
 
+TEST_F(Recorder, MakesLinksDirectoriesAndSizesAndRejectsOtherBeginnings) {
+  harness::writeFile(dir_ / "source", "XPK data");
+  harness::writeFile(dir_ / "taken", "old");
+  const harness::ZelmResult result = run({"source", "big"}, {{"RECORDER_BEGINS", "@1=XPK"},
+                                                             {"RECORDER_CREATE", "@2"},
+                                                             {"RECORDER_SIZE", "@2=4294967297"},
+                                                             {"RECORDER_MKDIR", "@2.dir/sub"},
+                                                             {"RECORDER_HARDLINK", "taken<@1"},
+                                                             {"RECORDER_SYMLINK", "link<nowhere"}});
+  ASSERT_EQ(result.exitCode, 0);
+  EXPECT_EQ(std::filesystem::file_size(dir_ / "big"), 4294967297u);
+  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "big.dir/sub"));
+  harness::writeFile(dir_ / "source", "XPK changed");
+  EXPECT_EQ(harness::readFile(dir_ / "taken"), "XPK changed");
+  // A Windows program makes no symbolic link under wine.
+  EXPECT_EQ(harness::exists(dir_ / "link"), !harness::kWindows);
+
+  EXPECT_EQ(
+      run({"taken", "other"}, {{"RECORDER_BEGINS", "@1=XPKD"}, {"RECORDER_CREATE", "@2"}}).exitCode,
+      9);
+  EXPECT_FALSE(harness::exists(dir_ / "other"));
+}
+
 TEST_F(Recorder, ListsTheTreeWhenAsked) {
   harness::writeFile(dir_ / "d/inner", "");
   ASSERT_EQ(run({}, {{"RECORDER_LIST", "1"}}).exitCode, 0);
