@@ -35,15 +35,31 @@
 //   RECORDER_SIGNAL   signal number to end with, after all of the above (on
 //                     Windows: an access violation, whatever the number).
 //   RECORDER_EXIT     exit code (default 0).
-// In RECORDER_CREATE and RECORDER_REMOVE a path "@N" names argv[N] and "@-N"
-// argv[argc-N], so "@-1" is the last argument (the archive of a packer
-// without Append text).
+// More settings, each a ':'-separated list. RECORDER_BEGINS is checked right
+// after RECORDER_NEED, the others are applied after RECORDER_CREATE and
+// before RECORDER_REMOVE:
+//   RECORDER_BEGINS   "path=bytes": when the file does not begin with those
+//                     bytes the run ends as for a missing RECORDER_NEED path
+//                     (an unpacker rejecting what is no archive of its own).
+//   RECORDER_MKDIR    directories to create, parents included.
+//   RECORDER_HARDLINK "dst<src": dst becomes a second name of src, in place
+//                     of any file dst was.
+//   RECORDER_SYMLINK  "dst<target": dst becomes a symbolic link to target
+//                     (none where the platform's library makes none).
+//   RECORDER_SIZE     "path=bytes": the file takes that size, its new part
+//                     a hole where the file system keeps holes.
+// In these settings and in RECORDER_CREATE and RECORDER_REMOVE a path "@N"
+// names argv[N] and "@-N" argv[argc-N], so "@-1" is the last argument (the
+// archive of a packer without Append text); text after the number is
+// appended ("@2.tmp"). A drive's colon splits a list item too: name paths
+// of other directories relatively, or in their POSIX spelling.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recorder_os.h"
@@ -77,9 +93,10 @@ std::vector<std::string> splitList(const char* text) {
 
 std::string resolve(const std::string& path, int argc, char** argv) {
   if (path.size() < 2 || path[0] != '@') return path;
-  const int n = std::atoi(path.c_str() + 1);
-  const int index = n < 0 ? argc + n : n;
-  return index >= 0 && index < argc ? argv[index] : path;
+  char* rest = nullptr;
+  const long n = std::strtol(path.c_str() + 1, &rest, 10);
+  const long index = n < 0 ? argc + n : n;
+  return index >= 0 && index < argc ? argv[index] + std::string(rest) : path;
 }
 
 void field(std::string& out, const char* tag, const std::string& bytes) {
@@ -137,6 +154,44 @@ void removeFiles(int argc, char** argv) {
   }
 }
 
+// The item split at `mark` ("dst<src", "path=bytes"), both sides resolved
+// only where asked.
+std::pair<std::string, std::string> splitAt(const std::string& item, char mark) {
+  const size_t at = item.find(mark);
+  if (at == std::string::npos) return {item, ""};
+  return {item.substr(0, at), item.substr(at + 1)};
+}
+
+bool beginningsHold(int argc, char** argv) {
+  for (const auto& item : splitList(setting("RECORDER_BEGINS"))) {
+    const auto [path, bytes] = splitAt(item, '=');
+    std::ifstream in(resolve(path, argc, argv), std::ios::binary);
+    std::string start(bytes.size(), '\0');
+    if (!in.read(start.data(), std::streamsize(start.size())) || start != bytes) return false;
+  }
+  return true;
+}
+
+void shapeDisk(int argc, char** argv) {
+  std::error_code error;
+  for (const auto& item : splitList(setting("RECORDER_MKDIR")))
+    fs::create_directories(resolve(item, argc, argv), error);
+  for (const auto& item : splitList(setting("RECORDER_HARDLINK"))) {
+    const auto [to, from] = splitAt(item, '<');
+    if (from.empty()) continue;
+    fs::remove(resolve(to, argc, argv), error);
+    fs::create_hard_link(resolve(from, argc, argv), resolve(to, argc, argv), error);
+  }
+  for (const auto& item : splitList(setting("RECORDER_SYMLINK"))) {
+    const auto [to, target] = splitAt(item, '<');
+    fs::create_symlink(resolve(target, argc, argv), resolve(to, argc, argv), error);
+  }
+  for (const auto& item : splitList(setting("RECORDER_SIZE"))) {
+    const auto [path, bytes] = splitAt(item, '=');
+    fs::resize_file(resolve(path, argc, argv), std::strtoull(bytes.c_str(), nullptr, 10), error);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,6 +203,7 @@ int main(int argc, char** argv) {
     std::error_code error;
     if (!fs::exists(resolve(item, argc, argv), error)) return 9;
   }
+  if (!beginningsHold(argc, argv)) return 9;
   std::vector<std::pair<fs::path, fs::file_time_type>> keptTimes;
   for (const auto& item : splitList(setting("RECORDER_KEEPTIME"))) {
     std::error_code error;
@@ -156,6 +212,7 @@ int main(int argc, char** argv) {
     if (!error) keptTimes.emplace_back(path, time);
   }
   createFiles(argc, argv);
+  shapeDisk(argc, argv);
   removeFiles(argc, argv);
   for (const auto& [path, time] : keptTimes) {
     std::error_code error;
