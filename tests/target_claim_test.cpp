@@ -11,6 +11,7 @@
 namespace {
 
 using harness::ZelmResult;
+using Args = std::vector<std::string>;
 
 // FOO.XPK and FOO.ZPK both become FOO.YPK, verified. The unpackers copy the
 // source into the work directory as "member", the target packer copies it
@@ -27,9 +28,9 @@ class TargetClaim : public ::testing::Test, public harness::Scene {
  protected:
   TargetClaim() : harness::Scene({"xpk", "zpk", "ypk", "yun"}, {}) {}
 
-  // Starts one zelm per mask at the same moment from one binary directory,
-  // and waits for both.
-  std::vector<ZelmResult> runAtOnce(const std::vector<std::string>& masks) {
+  // Starts one zelm per argument list at the same moment from one binary
+  // directory, and waits for both.
+  std::vector<ZelmResult> runAtOnce(const std::vector<Args>& argLists) {
     const std::string binDir = root("zelm");
     std::filesystem::create_directories(binDir);
     std::filesystem::copy_file(ZELM_BINARY, binDir + "/" + harness::kZelmName);
@@ -43,34 +44,50 @@ class TargetClaim : public ::testing::Test, public harness::Scene {
         {"RECORDER_CREATE_ypk", "@-1<member"},
         {"RECORDER_SLEEP_ypk", "1"},
         {"RECORDER_CREATE_yun", "member<@-1"}};
-    std::vector<ZelmResult> results(masks.size());
-    std::latch ready(ptrdiff_t(masks.size()));
+    std::vector<ZelmResult> results(argLists.size());
+    std::latch ready(ptrdiff_t(argLists.size()));
     std::vector<std::thread> runs;
-    for (size_t i = 0; i < masks.size(); ++i) {
+    for (size_t i = 0; i < argLists.size(); ++i) {
       runs.emplace_back([&, i] {
         ready.arrive_and_wait();
-        results[i] = harness::runBinary(binDir + "/" + harness::kZelmName, {masks[i]}, work(),
-                                        env, 60);
+        results[i] =
+            harness::runBinary(binDir + "/" + harness::kZelmName, argLists[i], work(), env, 60);
       });
     }
     for (auto& run : runs) run.join();
     return results;
   }
+
+  // Both runs at once: one source converted and gone, the other kept and
+  // logged as in use, so that every byte is somewhere.
+  void expectBothSurvive(const std::vector<Args>& argLists, const std::string& targetDir) {
+    harness::writeFile(work("FOO.XPK"), "from xpk");
+    harness::writeFile(work("FOO.ZPK"), "from zpk");
+    for (const ZelmResult& result : runAtOnce(argLists)) {
+      ASSERT_EQ(result.exitCode, 0) << describe(result);
+    }
+    const bool xpkKept = harness::exists(work("FOO.XPK"));
+    const bool zpkKept = harness::exists(work("FOO.ZPK"));
+    const std::string made = harness::readFile(targetDir + "/FOO.YPK");
+    ASSERT_NE(xpkKept, zpkKept) << "FOO.XPK kept: " << xpkKept << ", FOO.ZPK kept: " << zpkKept
+                                << ", FOO.YPK holds: " << made;
+    const std::string kept = xpkKept ? "FOO.XPK" : "FOO.ZPK";
+    EXPECT_EQ(harness::readFile(work(kept)), xpkKept ? "from xpk" : "from zpk");
+    EXPECT_EQ(made, xpkKept ? "from zpk" : "from xpk");
+    const std::string log = harness::readFile(root("zelm/zelm.log"));
+    EXPECT_NE(log.find("Archive in use:      " + harness::native(work(kept)) + "\r\n"),
+              std::string::npos)
+        << log;
+  }
 };
 
 TEST_F(TargetClaim, TwoSourcesOfOneTargetInTwoRunsBothSurvive) {
-  harness::writeFile(work("FOO.XPK"), "from xpk");
-  harness::writeFile(work("FOO.ZPK"), "from zpk");
-  for (const ZelmResult& result : runAtOnce({"FOO.XPK", "FOO.ZPK"})) {
-    ASSERT_EQ(result.exitCode, 0) << describe(result);
-  }
-  // One source converted and gone, the other kept: every byte is somewhere.
-  const bool xpkKept = harness::exists(work("FOO.XPK"));
-  const bool zpkKept = harness::exists(work("FOO.ZPK"));
-  ASSERT_NE(xpkKept, zpkKept) << "FOO.XPK kept: " << xpkKept << ", FOO.ZPK kept: " << zpkKept;
-  const std::string kept = xpkKept ? "FOO.XPK" : "FOO.ZPK";
-  EXPECT_EQ(harness::readFile(work(kept)), xpkKept ? "from xpk" : "from zpk");
-  EXPECT_EQ(harness::readFile(work("FOO.YPK")), xpkKept ? "from zpk" : "from xpk");
+  expectBothSurvive({{"FOO.XPK"}, {"FOO.ZPK"}}, work());
+}
+
+TEST_F(TargetClaim, TwoSourcesOfOneTargetInTheDestinationBothSurvive) {
+  const std::string dest = "/d:" + harness::native(root("out"));
+  expectBothSurvive({{"FOO.XPK", dest}, {"FOO.ZPK", dest}}, root("out"));
 }
 
 }  // namespace

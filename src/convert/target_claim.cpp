@@ -38,7 +38,8 @@ bool claimTarget(const std::string& sourceName, platform::NameClaim& claim) {
       return false;
     case platform::ClaimOutcome::NoLocks:
       if (!claimsMissingLogged) {
-        logMessage("Can't lock archives: %s\n", platform::absolutePath(dir + platform::kSeparator + name));
+        logMessage("Can't lock archives: %s\n",
+                   platform::absolutePath(dir + platform::kSeparator + name));
       }
       claimsMissingLogged = true;
       return true;

@@ -19,9 +19,9 @@ TEST(NameClaim, OneHolderPerNameInADirectoryAndNothingOnDisk) {
   platform::NameClaim second;
   ASSERT_EQ(first.claim(".", "FOO.ZIP"), ClaimOutcome::Claimed);
   EXPECT_EQ(second.claim(scratch.path().string(), "FOO.ZIP"), ClaimOutcome::HeldElsewhere);
-  const ClaimOutcome otherCase =
-      platform::sameEntryName("foo.zip", "FOO.ZIP") ? ClaimOutcome::HeldElsewhere
-                                                    : ClaimOutcome::Claimed;
+  const ClaimOutcome otherCase = platform::sameEntryName("foo.zip", "FOO.ZIP")
+                                     ? ClaimOutcome::HeldElsewhere
+                                     : ClaimOutcome::Claimed;
   EXPECT_EQ(platform::NameClaim().claim(".", "foo.zip"), otherCase);
   EXPECT_EQ(platform::NameClaim().claim(".", "BAR.ZIP"), ClaimOutcome::Claimed);
   EXPECT_EQ(platform::NameClaim().claim("other", "FOO.ZIP"), ClaimOutcome::Claimed);
