@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "convert/external_program.h"
 #include "convert/round_trip.h"
+#include "convert/target_claim.h"
 #include "convert/work_files.h"
 #include "convert/work_place.h"
 #include "describe/catalog.h"
@@ -15,7 +16,6 @@
 #include "run/driver.h"
 #include "run/output.h"
 #include "run/progress.h"
-#include "search/archive_search.h"
 
 namespace {
 
@@ -35,24 +35,16 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 ConversionNames buildNames(const std::string& sourceName) {
   ConversionNames names;
   names.sourceFullPath = platform::absolutePath(sourceName);
-  // A listed name is bare: a backslash in it is an ordinary byte.
-  const size_t dot = sourceName.rfind('.');
-  const std::string baseName = sourceName.substr(0, dot);
-  const bool baseHasBlank = hasBlank(baseName);
+  const std::string targetFile = targetFileName(sourceName);
   const std::string archiveDir = archiveDirFromWork();
   names.sourceFromWork = archiveFromWork(sourceName);
   // A blank in the extension alone would split the reference too.
   const bool quoteSource = hasBlank(sourceName) || hasBlank(archiveDir);
   names.sourceReference = quoteSource ? quoted(names.sourceFromWork) : names.sourceFromWork;
 
-  std::string targetDir = archiveDir;
-  if (settings.destinationDir) {
-    targetDir = *settings.destinationDir;
-    if (!relativeDir.empty()) targetDir += platform::kSeparator + relativeDir;
-  }
-  const PackerDef& target = settings.packers[size_t(settings.targetPacker)];
-  names.targetName = targetDir + platform::kSeparator + baseName + "." + target.ext.value_or("");
-  const bool quote = baseHasBlank || hasBlank(targetDir);
+  const std::string targetDir = settings.destinationDir ? targetDirectory() : archiveDir;
+  names.targetName = targetDir + platform::kSeparator + targetFile;
+  const bool quote = hasBlank(targetFile) || hasBlank(targetDir);
   names.targetReference = quote ? quoted(names.targetName) : names.targetName;
   return names;
 }

@@ -9,6 +9,7 @@
 #include "config/settings.h"
 #include "convert/external_program.h"
 #include "convert/work_files.h"
+#include "search/directory_trail.h"
 
 namespace {
 
@@ -53,35 +54,76 @@ bool digestFile(const std::string& name, SnapshotEntry& entry) {
   return read;
 }
 
-// Adds the tree below the current directory, its names after `prefix`.
-std::string addTree(const std::string& prefix, Snapshot& out) {
-  std::vector<platform::DirEntry> listing;
-  if (!platform::listDirectory(".", listing)) return printable(prefix) + ": cannot be listed";
-  for (const auto& listed : listing) {
-    if (listed.name == "." || listed.name == "..") continue;
-    if (platform::stopSignal() != 0) return "stopped";
-    SnapshotEntry entry;
-    entry.name = prefix + listed.name;
-    const auto status = platform::fileStatus(listed.name, false);
-    if (!status) return printable(entry.name) + ": cannot be read";
-    entry.kind = status->kind;
-    bool read = true;
-    if (entry.kind == platform::EntryKind::File) {
-      read = digestFile(listed.name, entry);
-    } else if (entry.kind == platform::EntryKind::Link) {
-      const auto target = platform::readLinkTarget(listed.name);
-      read = target.has_value();
-      entry.linkTarget = target.value_or("");
+// Records the entry `name` of the current directory, named `prefix` + name;
+// "" or what could not be read.
+std::string recordEntry(const std::string& name, const std::string& prefix, SnapshotEntry& entry) {
+  entry.name = prefix + name;
+  const auto status = platform::fileStatus(name, false);
+  if (!status) return printable(entry.name) + ": cannot be read";
+  entry.kind = status->kind;
+  bool read = true;
+  if (entry.kind == platform::EntryKind::File) {
+    read = digestFile(name, entry);
+  } else if (entry.kind == platform::EntryKind::Link) {
+    const auto target = platform::readLinkTarget(name);
+    read = target.has_value();
+    entry.linkTarget = target.value_or("");
+  }
+  return read ? "" : printable(entry.name) + ": cannot be read";
+}
+
+// One directory of the tree being recorded: its names, how far the record
+// got, and what its entries' names begin with.
+struct RecordLevel {
+  std::vector<platform::ListedName> names;
+  size_t next = 0;
+  std::string prefix;
+};
+
+// Lists the deepest directory of `trail` as the next level; false when it
+// cannot be listed.
+bool pushLevel(const DirectoryTrail& trail, const std::string& prefix,
+               std::vector<RecordLevel>& levels) {
+  RecordLevel level;
+  level.prefix = prefix;
+  if (!trail.deepest().list(level.names)) return false;
+  levels.push_back(std::move(level));
+  return true;
+}
+
+// Adds the tree below `top` (the current directory) and leaves `top` current.
+// The levels are a stack of their own, come back to through held handles:
+// an archive's tree may be deeper than any stack or path.
+std::string addTree(const platform::DirectoryHandle& top, Snapshot& out) {
+  DirectoryTrail trail(top);
+  std::vector<RecordLevel> levels;
+  std::string problem = pushLevel(trail, "", levels) ? "" : ": cannot be listed";
+  while (problem.empty() && !levels.empty()) {
+    RecordLevel& level = levels.back();
+    if (level.next == level.names.size()) {
+      levels.pop_back();
+      if (!levels.empty() && !trail.ascend()) problem = "lost its way back";
+      continue;
     }
-    if (!read) return printable(entry.name) + ": cannot be read";
+    if (platform::stopSignal() != 0) {
+      problem = "stopped";
+      break;
+    }
+    const std::string name = level.names[level.next++].name;
+    SnapshotEntry entry;
+    problem = recordEntry(name, level.prefix, entry);
+    if (!problem.empty()) break;
     out.entries.push_back(entry);
     if (entry.kind != platform::EntryKind::Directory) continue;
-    if (!platform::changeDirectory(listed.name)) return printable(entry.name) + ": cannot be read";
-    std::string problem = addTree(entry.name + "/", out);
-    if (!platform::changeDirectory("..") && problem.empty()) problem = "lost its way back";
-    if (!problem.empty()) return problem;
+    platform::DirectoryHandle child;
+    if (!child.openChild(trail.deepest(), name) || !trail.descend(std::move(child), name)) {
+      problem = printable(entry.name) + ": cannot be read";
+    } else if (!pushLevel(trail, entry.name + "/", levels)) {
+      problem = printable(entry.name + "/") + ": cannot be listed";
+    }
   }
-  return "";
+  top.makeCurrent();
+  return problem;
 }
 
 std::string compareEntries(const SnapshotEntry& packed, const SnapshotEntry& unpacked) {
@@ -119,7 +161,8 @@ std::string unpackAndCompare(const Snapshot& packed, const std::string& program,
 
 std::string takeSnapshot(Snapshot& out) {
   out.entries.clear();
-  const std::string problem = addTree("", out);
+  platform::DirectoryHandle top;
+  const std::string problem = top.openCurrent() ? addTree(top, out) : ": cannot be listed";
   std::sort(out.entries.begin(), out.entries.end(),
             [](const SnapshotEntry& a, const SnapshotEntry& b) { return a.name < b.name; });
   return problem;

@@ -3,6 +3,7 @@
 
 #include "config/settings.h"
 #include "platform/platform.h"
+#include "search/directory_trail.h"
 #include "search/wildcard.h"
 
 namespace {
@@ -46,6 +47,60 @@ bool hasDirectoryPart(const std::string& name) {
     if (platform::isSeparator(c)) return true;
   }
   return platform::driveLength(name) > 0;
+}
+
+// One directory being emptied: what in it fits the mask, and how far the
+// emptying got.
+struct EmptyingLevel {
+  std::string name;  // as the directory above lists it
+  std::vector<platform::ListedName> fitting;
+  size_t next = 0;
+};
+
+EmptyingLevel fittingNames(const platform::DirectoryHandle& dir, const std::string& name,
+                           const std::string& mask) {
+  EmptyingLevel level;
+  level.name = name;
+  std::vector<platform::ListedName> names;
+  dir.list(names);
+  for (platform::ListedName& entry : names) {
+    if (findPatternMatch(entry.name, mask)) level.fitting.push_back(std::move(entry));
+  }
+  return level;
+}
+
+// Deletes what fits `mask` in `top` (the current directory) and, by the same
+// mask, in every fitting subdirectory, which goes once emptied. The levels
+// are a stack of their own and each is come back to through the trail's
+// held handles, never "..": an archive's tree may be deeper than any stack
+// or path, and a link is deleted, never entered. A directory that cannot be
+// come back to (moved away meanwhile) ends the emptying. Leaves `top` current.
+void deleteFittingBelow(const platform::DirectoryHandle& top, const std::string& mask) {
+  DirectoryTrail trail(top);
+  std::vector<EmptyingLevel> levels;
+  levels.push_back(fittingNames(top, "", mask));
+  while (!levels.empty()) {
+    EmptyingLevel& level = levels.back();
+    if (level.next == level.fitting.size()) {
+      const std::string emptied = level.name;
+      levels.pop_back();
+      if (levels.empty() || !trail.ascend()) break;
+      platform::removeDirectory(emptied);
+      continue;
+    }
+    const platform::ListedName entry = level.fitting[level.next++];
+    if (entry.kind != platform::EntryKind::Directory) {
+      platform::setNormalAttributes(entry.name);
+      platform::deleteFile(entry.name);
+      continue;
+    }
+    platform::DirectoryHandle child;
+    if (child.openChild(trail.deepest(), entry.name) &&
+        trail.descend(std::move(child), entry.name)) {
+      levels.push_back(fittingNames(trail.deepest(), entry.name, mask));
+    }
+  }
+  top.makeCurrent();
 }
 
 }  // namespace
@@ -97,19 +152,8 @@ std::vector<std::string> findMatching(const std::string& pattern) {
 
 void deleteMatching(const std::string& mask) {
   if (hasDirectoryPart(mask)) return;  // would reach outside this directory
-  for (const std::string& name : findMatching(mask)) {
-    const auto status = platform::fileStatus(name, false);
-    if (!status) continue;
-    if (status->kind == platform::EntryKind::Directory) {
-      if (!platform::changeDirectory(name)) continue;
-      deleteMatching(mask);
-      platform::changeDirectory("..");
-      platform::removeDirectory(name);
-    } else {
-      platform::setNormalAttributes(name);
-      platform::deleteFile(name);
-    }
-  }
+  platform::DirectoryHandle here;
+  if (here.openCurrent()) deleteFittingBelow(here, mask);
 }
 
 void removeTree(const std::string& dir) {
@@ -119,11 +163,18 @@ void removeTree(const std::string& dir) {
     removeFile(dir);
     return;
   }
-  if (platform::changeDirectory(dir)) {
-    deleteMatching("*.*");
-    platform::changeDirectory("..");
+  const NameParts parts = splitName(dir);
+  const std::string holding = parts.drive + parts.directory;
+  const std::string name = parts.baseName + parts.extension;
+  if (!holding.empty() && !platform::changeDirectory(holding)) return;
+  platform::DirectoryHandle holder;
+  platform::DirectoryHandle top;
+  if (!holder.openCurrent()) return;
+  if (top.openChild(holder, name) && top.makeCurrent()) {
+    deleteFittingBelow(top, "*.*");
+    holder.makeCurrent();
   }
-  platform::removeDirectory(dir);
+  platform::removeDirectory(name);
 }
 
 void copyFileIn(const std::string& path) {

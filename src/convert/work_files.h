@@ -27,11 +27,14 @@ bool findPatternMatch(const std::string& name, const std::string& pattern);
 
 /// Deletes what fits `mask` in the current directory; a fitting directory is
 /// emptied by the same mask and removed when empty. Links are deleted
-/// themselves and never entered. A mask with a directory part does nothing.
+/// themselves and never entered, and no tree is too deep. A mask with a
+/// directory part does nothing. The current directory stays current.
 void deleteMatching(const std::string& mask);
 
-/// Empties `dir` (a subdirectory of the current one) of everything and
-/// removes it, without following links.
+/// Empties the directory `dir` of everything and removes it (a file or a
+/// link of that name is deleted), without following links, however deep its
+/// tree. Leaves the directory holding `dir` current when `dir` has a
+/// directory part.
 void removeTree(const std::string& dir);
 
 /// Copies the file `path` into the current directory under its own name.

@@ -411,6 +411,29 @@ class FileClaim {
   std::intptr_t handle_ = -1;
 };
 
+/// A name in a directory claimed for this run alone, whether or not an
+/// entry of that name exists, as long as the object holds it: other runs
+/// asking for the same name in the same directory are told it is held. It
+/// makes nothing on disk, ends with the process however it ends, binds only
+/// the runs of one machine, and is advisory.
+class NameClaim {
+ public:
+  NameClaim() = default;
+  NameClaim(const NameClaim&) = delete;
+  NameClaim& operator=(const NameClaim&) = delete;
+  ~NameClaim();
+
+  /// Claims the entry name `name` of the directory `dir` (a link to a
+  /// directory is followed) without waiting: Claimed or HeldElsewhere;
+  /// Missing when `dir` is no directory, NoLocks when the system keeps no
+  /// such claims. Nothing is held unless Claimed.
+  ClaimOutcome claim(const std::string& dir, const std::string& name);
+  void release();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
 // --- How names and programs differ between the platforms ---
 
 /// True for a name that does not depend on the current directory: "/x" on

@@ -6,18 +6,22 @@
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iterator>
 
+#include "platform/claim_key.h"
 #include "platform/listing_order.h"
 #include "platform/platform.h"
 #include "platform/raw_file.h"
@@ -1138,6 +1142,35 @@ ClaimOutcome FileClaim::claim(const std::string& name) {
 }
 
 void FileClaim::release() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+NameClaim::~NameClaim() { release(); }
+
+ClaimOutcome NameClaim::claim(const std::string& dir, const std::string& name) {
+  release();
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ClaimOutcome::Missing;
+  // An address in the abstract socket namespace: nothing on disk, and the
+  // system frees it the moment its holder ends, however it ends.
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string key = claimKey(idOf(st), name, sizeof address.sun_path - 1);
+  std::memcpy(address.sun_path + 1, key.data(), key.size());
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return ClaimOutcome::NoLocks;
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + key.size());
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    const bool held = errno == EADDRINUSE;
+    ::close(fd);
+    return held ? ClaimOutcome::HeldElsewhere : ClaimOutcome::NoLocks;
+  }
+  handle_ = fd;
+  return ClaimOutcome::Claimed;
+}
+
+void NameClaim::release() {
   if (handle_ != -1) ::close(static_cast<int>(handle_));
   handle_ = -1;
 }

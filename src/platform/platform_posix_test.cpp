@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -645,6 +646,29 @@ TEST_F(PlatformPosix, RunAndWaitReadsAChattyProgramWhileItsTimeLimitHolds) {
   result = platform::runAndWait("/bin/sh", {"-c", "while :; do echo chatter; done"}, options);
   EXPECT_EQ(result.end, platform::RunEnd::TimedOut);
   EXPECT_GT(captured, 5000000u);
+}
+
+TEST_F(PlatformPosix, ANameClaimEndsWithARunKilledOutright) {
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    platform::NameClaim claim;
+    const char claimed = claim.claim(dir_, "T.ZIP") == platform::ClaimOutcome::Claimed ? 'y' : 'n';
+    if (::write(ready[1], &claimed, 1) == 1) ::pause();
+    ::_exit(1);
+  }
+  char claimed = 0;
+  EXPECT_EQ(::read(ready[0], &claimed, 1), 1);
+  EXPECT_EQ(claimed, 'y');
+  platform::NameClaim mine;
+  EXPECT_EQ(mine.claim(dir_, "T.ZIP"), platform::ClaimOutcome::HeldElsewhere);
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  EXPECT_EQ(mine.claim(dir_, "T.ZIP"), platform::ClaimOutcome::Claimed);
+  ::close(ready[0]);
+  ::close(ready[1]);
 }
 
 }  // namespace

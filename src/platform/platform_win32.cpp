@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/claim_key.h"
 #include "platform/listing_order.h"
 #include "platform/platform.h"
 #include "platform/quoted_word.h"
@@ -1060,6 +1061,39 @@ ClaimOutcome FileClaim::claim(const std::string& name) {
 }
 
 void FileClaim::release() {
+  if (handle_ == -1) return;
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+}
+
+NameClaim::~NameClaim() { release(); }
+
+ClaimOutcome NameClaim::claim(const std::string& dir, const std::string& name) {
+  release();
+  const auto status = fileStatus(dir, true);
+  if (!status || status->kind != EntryKind::Directory) return ClaimOutcome::Missing;
+  if (status->id == FileId{}) return ClaimOutcome::NoLocks;
+  // A mutex that exists is held: the system removes it when the last run
+  // holding it ends, however it ends. Names differ in case only as the
+  // file system sees them.
+  std::string upper(name);
+  for (char& c : upper) c = upperByte(c);
+  const std::string key = "Local\\" + claimKey(status->id, upper, MAX_PATH - 7);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, key.c_str());
+  if (mutex == nullptr) {
+    // Another user's run made it.
+    return GetLastError() == ERROR_ACCESS_DENIED ? ClaimOutcome::HeldElsewhere
+                                                 : ClaimOutcome::NoLocks;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return ClaimOutcome::HeldElsewhere;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(mutex);
+  return ClaimOutcome::Claimed;
+}
+
+void NameClaim::release() {
   if (handle_ == -1) return;
   CloseHandle(reinterpret_cast<HANDLE>(handle_));
   handle_ = -1;

@@ -7,6 +7,7 @@
 
 #include "config/settings.h"
 #include "convert/conversion.h"
+#include "convert/target_claim.h"
 #include "convert/type_detection.h"
 #include "convert/work_files.h"
 #include "describe/catalog.h"
@@ -118,10 +119,14 @@ bool claimSource(const std::string& name, platform::FileClaim& claim) {
 }
 
 // Converts a claimed source and removes it when allowed and unchanged; false
-// when the walk could not come back to the source's directory.
+// when the walk could not come back to the source's directory. The new
+// archive's name stays claimed until the source is removed or kept: another
+// run packing into it meanwhile could replace an archive whose source is gone.
 bool convertSource(const std::string& name, int packer, const DirectoryTrail& trail) {
   platform::FileClaim claim;
   if (!claimSource(name, claim)) return true;
+  platform::NameClaim targetClaim;
+  if (!claimTarget(name, targetClaim)) return true;
   // What the source is as its conversion starts; it goes only if it is still so.
   const auto listed = platform::fileStatus(name, false);
   if (!listed || listed->kind == platform::EntryKind::Directory) return true;

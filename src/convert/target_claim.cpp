@@ -1,0 +1,48 @@
+// Claiming the new archive's name, so that two runs whose sources share a
+// target never make it at once.
+#include "convert/target_claim.h"
+
+#include "config/settings.h"
+#include "run/output.h"
+#include "search/archive_search.h"
+
+namespace {
+
+bool claimsMissingLogged = false;
+
+}  // namespace
+
+std::string targetFileName(const std::string& sourceName) {
+  // A listed name is bare: a backslash in it is an ordinary byte.
+  const std::string baseName = sourceName.substr(0, sourceName.rfind('.'));
+  const PackerDef& target = settings.packers[size_t(settings.targetPacker)];
+  return baseName + "." + target.ext.value_or("");
+}
+
+std::string targetDirectory() {
+  if (!settings.destinationDir) return "";
+  if (relativeDir.empty()) return *settings.destinationDir;
+  return *settings.destinationDir + platform::kSeparator + relativeDir;
+}
+
+bool claimTarget(const std::string& sourceName, platform::NameClaim& claim) {
+  const std::string dir = settings.destinationDir ? targetDirectory() + platform::kSeparator : ".";
+  const std::string name = targetFileName(sourceName);
+  switch (claim.claim(dir, name)) {
+    case platform::ClaimOutcome::Claimed:
+    case platform::ClaimOutcome::Missing:
+      return true;
+    case platform::ClaimOutcome::HeldElsewhere:
+      ++runStats.skipped;
+      logMessage("Archive in use:      %s\n", platform::absolutePath(sourceName));
+      return false;
+    case platform::ClaimOutcome::NoLocks:
+      if (!claimsMissingLogged) {
+        logMessage("Can't lock archives: %s\n",
+                   platform::absolutePath(dir + platform::kSeparator + name));
+      }
+      claimsMissingLogged = true;
+      return true;
+  }
+  return true;
+}

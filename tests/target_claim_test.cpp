@@ -1,0 +1,93 @@
+// Black-box tests of two runs at once whose sources share one new archive's
+// name: neither may replace an archive whose source the other removed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <latch>
+#include <thread>
+
+#include "harness.h"
+
+namespace {
+
+using harness::ZelmResult;
+using Args = std::vector<std::string>;
+
+// FOO.XPK and FOO.ZPK both become FOO.YPK, verified. The unpackers copy the
+// source into the work directory as "member", the target packer copies it
+// over the whole archive after a second, and the target's unpacker gives it
+// back. ZPK unpacks slowly, so a run converting FOO.ZPK packs well after a
+// run converting FOO.XPK has verified its archive and removed its source.
+const std::string kConfig =
+    "DefaultPacker YPK\nDetect Ext\nLog Yes\nExistArchive Skip\nVerify Yes\n"
+    "ID\nExt XPK\nUnpack xpk x\n"
+    "ID\nExt ZPK\nUnpack zpk x\n"
+    "ID\nExt YPK\nPack ypk a\nUnpack yun x\n";
+
+class TargetClaim : public ::testing::Test, public harness::Scene {
+ protected:
+  TargetClaim() : harness::Scene({"xpk", "zpk", "ypk", "yun"}, {}) {}
+
+  // Starts one zelm per argument list at the same moment from one binary
+  // directory, and waits for both.
+  std::vector<ZelmResult> runAtOnce(const std::vector<Args>& argLists) {
+    const std::string binDir = root("zelm");
+    std::filesystem::create_directories(binDir);
+    std::filesystem::copy_file(ZELM_BINARY, binDir + "/" + harness::kZelmName);
+    harness::writeFile(binDir + "/zelm.cfg", kConfig);
+    const std::map<std::string, std::optional<std::string>> env = {
+        {"PATH", bin()},
+        {"RECORDER_LOG", root("records")},
+        {"RECORDER_CREATE_xpk", "member<@-1"},
+        {"RECORDER_CREATE_zpk", "member<@-1"},
+        {"RECORDER_SLEEP_zpk", "2"},
+        {"RECORDER_CREATE_ypk", "@-1<member"},
+        {"RECORDER_SLEEP_ypk", "1"},
+        {"RECORDER_CREATE_yun", "member<@-1"}};
+    std::vector<ZelmResult> results(argLists.size());
+    std::latch ready(ptrdiff_t(argLists.size()));
+    std::vector<std::thread> runs;
+    for (size_t i = 0; i < argLists.size(); ++i) {
+      runs.emplace_back([&, i] {
+        ready.arrive_and_wait();
+        results[i] =
+            harness::runBinary(binDir + "/" + harness::kZelmName, argLists[i], work(), env, 60);
+      });
+    }
+    for (auto& run : runs) run.join();
+    return results;
+  }
+
+  // Both runs at once: one source converted and gone, the other kept and
+  // logged as in use, so that every byte is somewhere.
+  void expectBothSurvive(const std::vector<Args>& argLists, const std::string& targetDir) {
+    harness::writeFile(work("FOO.XPK"), "from xpk");
+    harness::writeFile(work("FOO.ZPK"), "from zpk");
+    for (const ZelmResult& result : runAtOnce(argLists)) {
+      ASSERT_EQ(result.exitCode, 0) << describe(result);
+    }
+    const bool xpkKept = harness::exists(work("FOO.XPK"));
+    const bool zpkKept = harness::exists(work("FOO.ZPK"));
+    const std::string made = harness::readFile(targetDir + "/FOO.YPK");
+    ASSERT_NE(xpkKept, zpkKept) << "FOO.XPK kept: " << xpkKept << ", FOO.ZPK kept: " << zpkKept
+                                << ", FOO.YPK holds: " << made;
+    const std::string kept = xpkKept ? "FOO.XPK" : "FOO.ZPK";
+    EXPECT_EQ(harness::readFile(work(kept)), xpkKept ? "from xpk" : "from zpk");
+    EXPECT_EQ(made, xpkKept ? "from zpk" : "from xpk");
+    const std::string log = harness::readFile(root("zelm/zelm.log"));
+    EXPECT_NE(log.find("Archive in use:      " + harness::native(work(kept)) + "\r\n"),
+              std::string::npos)
+        << log;
+  }
+};
+
+TEST_F(TargetClaim, TwoSourcesOfOneTargetInTwoRunsBothSurvive) {
+  expectBothSurvive({{"FOO.XPK"}, {"FOO.ZPK"}}, work());
+}
+
+TEST_F(TargetClaim, TwoSourcesOfOneTargetInTheDestinationBothSurvive) {
+  const std::string dest = "/d:" + harness::native(root("out"));
+  expectBothSurvive({{"FOO.XPK", dest}, {"FOO.ZPK", dest}}, root("out"));
+}
+
+}  // namespace
