@@ -48,6 +48,8 @@
 //                     (none where the platform's library makes none).
 //   RECORDER_SIZE     "path=bytes": the file takes that size, its new part
 //                     a hole where the file system keeps holes.
+//   RECORDER_LINGER   seconds to sleep after all of the above, as a packer
+//                     still at work on an archive it has begun to write.
 // In these settings and in RECORDER_CREATE and RECORDER_REMOVE a path "@N"
 // names argv[N] and "@-N" argv[argc-N], so "@-1" is the last argument (the
 // archive of a packer without Append text); text after the number is
@@ -213,6 +215,8 @@ int main(int argc, char** argv) {
   }
   createFiles(argc, argv);
   shapeDisk(argc, argv);
+  if (const char* seconds = setting("RECORDER_LINGER"))
+    recorder::sleepSeconds(unsigned(std::atoi(seconds)));
   removeFiles(argc, argv);
   for (const auto& [path, time] : keptTimes) {
     std::error_code error;

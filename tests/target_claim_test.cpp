@@ -2,6 +2,7 @@
 // name: neither may replace an archive whose source the other removed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <latch>
 #include <thread>
@@ -21,37 +22,46 @@ using Args = std::vector<std::string>;
 const std::string kConfig =
     "DefaultPacker YPK\nDetect Ext\nLog Yes\nExistArchive Skip\nVerify Yes\n"
     "ID\nExt XPK\nUnpack xpk x\n"
-    "ID\nExt ZPK\nUnpack zpk x\n"
+    "ID\nExt ZPK\nPack zpa a\nUnpack zpk x\n"
     "ID\nExt YPK\nPack ypk a\nUnpack yun x\n";
 
 class TargetClaim : public ::testing::Test, public harness::Scene {
  protected:
-  TargetClaim() : harness::Scene({"xpk", "zpk", "ypk", "yun"}, {}) {}
+  TargetClaim() : harness::Scene({"xpk", "zpk", "zpa", "ypk", "yun"}, {}) {}
 
   // Starts one zelm per argument list at the same moment from one binary
   // directory, and waits for both.
-  std::vector<ZelmResult> runAtOnce(const std::vector<Args>& argLists) {
+  std::string zelm() {
     const std::string binDir = root("zelm");
-    std::filesystem::create_directories(binDir);
-    std::filesystem::copy_file(ZELM_BINARY, binDir + "/" + harness::kZelmName);
-    harness::writeFile(binDir + "/zelm.cfg", kConfig);
-    const std::map<std::string, std::optional<std::string>> env = {
-        {"PATH", bin()},
-        {"RECORDER_LOG", root("records")},
-        {"RECORDER_CREATE_xpk", "member<@-1"},
-        {"RECORDER_CREATE_zpk", "member<@-1"},
-        {"RECORDER_SLEEP_zpk", "2"},
-        {"RECORDER_CREATE_ypk", "@-1<member"},
-        {"RECORDER_SLEEP_ypk", "1"},
-        {"RECORDER_CREATE_yun", "member<@-1"}};
+    if (!harness::exists(binDir)) {
+      std::filesystem::create_directories(binDir);
+      std::filesystem::copy_file(ZELM_BINARY, binDir + "/" + harness::kZelmName);
+      harness::writeFile(binDir + "/zelm.cfg", kConfig);
+    }
+    return binDir + "/" + harness::kZelmName;
+  }
+
+  std::map<std::string, std::optional<std::string>> env = {
+      {"RECORDER_CREATE_xpk", "member<@-1"}, {"RECORDER_CREATE_zpk", "member<@-1"},
+      {"RECORDER_SLEEP_zpk", "2"},           {"RECORDER_CREATE_ypk", "@-1<member"},
+      {"RECORDER_SLEEP_ypk", "1"},           {"RECORDER_CREATE_yun", "member<@-1"},
+      {"RECORDER_CREATE_zpa", "@-1<member"}};
+
+  ZelmResult runOne(const Args& args) {
+    env["PATH"] = bin();
+    env["RECORDER_LOG"] = root("records");
+    return harness::runBinary(zelm(), args, work(), env, 60);
+  }
+
+  std::vector<ZelmResult> runAtOnce(const std::vector<Args>& argLists) {
+    zelm();
     std::vector<ZelmResult> results(argLists.size());
     std::latch ready(ptrdiff_t(argLists.size()));
     std::vector<std::thread> runs;
     for (size_t i = 0; i < argLists.size(); ++i) {
       runs.emplace_back([&, i] {
         ready.arrive_and_wait();
-        results[i] =
-            harness::runBinary(binDir + "/" + harness::kZelmName, argLists[i], work(), env, 60);
+        results[i] = runOne(argLists[i]);
       });
     }
     for (auto& run : runs) run.join();
@@ -88,6 +98,24 @@ TEST_F(TargetClaim, TwoSourcesOfOneTargetInTwoRunsBothSurvive) {
 TEST_F(TargetClaim, TwoSourcesOfOneTargetInTheDestinationBothSurvive) {
   const std::string dest = "/d:" + harness::native(root("out"));
   expectBothSurvive({{"FOO.XPK", dest}, {"FOO.ZPK", dest}}, root("out"));
+}
+
+// A run converting FOO.YPK to FOO.ZPK while another still packs FOO.YPK
+// leaves it alone: it would read a half-made archive.
+TEST_F(TargetClaim, AnArchiveStillBeingPackedIsNoSource) {
+  harness::writeFile(work("FOO.XPK"), "from xpk");
+  env["RECORDER_SLEEP_ypk"] = "0";
+  env["RECORDER_LINGER_ypk"] = "3";
+  ZelmResult packing;
+  std::thread first([&] { packing = runOne({"FOO.XPK"}); });
+  for (int i = 0; i < 300 && !harness::exists(work("FOO.YPK")); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const ZelmResult second = runOne({"*.YPK", "/ZPK"});
+  first.join();
+  EXPECT_EQ(second.out, harness::report(0, 0, 1, 0, 0)) << describe(second);
+  EXPECT_EQ(packing.out, harness::report(1, 0, 0, 8, 8)) << describe(packing);
+  EXPECT_FALSE(harness::exists(work("FOO.ZPK")));
+  EXPECT_EQ(harness::readFile(work("FOO.YPK")), "from xpk");
 }
 
 }  // namespace

@@ -25,9 +25,12 @@ std::string targetDirectory() {
   return *settings.destinationDir + platform::kSeparator + relativeDir;
 }
 
-bool claimTarget(const std::string& sourceName, platform::NameClaim& claim) {
-  const std::string dir = settings.destinationDir ? targetDirectory() + platform::kSeparator : ".";
-  const std::string name = targetFileName(sourceName);
+namespace {
+
+// Claims `name` in `dir`; false, with the source logged as in use and
+// counted as skipped, when another run holds it.
+bool claimName(const std::string& dir, const std::string& name, const std::string& sourceName,
+               platform::NameClaim& claim) {
   switch (claim.claim(dir, name)) {
     case platform::ClaimOutcome::Claimed:
     case platform::ClaimOutcome::Missing:
@@ -37,12 +40,24 @@ bool claimTarget(const std::string& sourceName, platform::NameClaim& claim) {
       logMessage("Archive in use:      %s\n", platform::absolutePath(sourceName));
       return false;
     case platform::ClaimOutcome::NoLocks:
-      if (!claimsMissingLogged) {
-        logMessage("Can't lock archives: %s\n",
-                   platform::absolutePath(dir + platform::kSeparator + name));
-      }
+      if (!claimsMissingLogged)
+        logMessage("Can't lock archives: %s\n", platform::absolutePath(name));
       claimsMissingLogged = true;
       return true;
   }
   return true;
+}
+
+}  // namespace
+
+bool claimTarget(const std::string& sourceName, platform::NameClaim& claim) {
+  const std::string dir = settings.destinationDir ? targetDirectory() + platform::kSeparator : ".";
+  return claimName(dir, targetFileName(sourceName), sourceName, claim);
+}
+
+bool claimSourceName(const std::string& sourceName, platform::NameClaim& claim) {
+  // Where the source is its own new archive, claiming the target covers it.
+  if (!settings.destinationDir && platform::sameEntryName(targetFileName(sourceName), sourceName))
+    return true;
+  return claimName(".", sourceName, sourceName, claim);
 }

@@ -21,3 +21,8 @@ std::string targetDirectory();
 /// must stay. A name that cannot be claimed (no such directory, a system
 /// without claims) lets the conversion go on unclaimed.
 bool claimTarget(const std::string& sourceName, platform::NameClaim& claim);
+
+/// Claims the source `sourceName`'s own name the way a new archive's name is
+/// claimed, so that a file another run is still packing is never taken as
+/// a source. False when another run holds it, treated as by claimTarget.
+bool claimSourceName(const std::string& sourceName, platform::NameClaim& claim);

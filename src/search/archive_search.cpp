@@ -125,6 +125,8 @@ bool claimSource(const std::string& name, platform::FileClaim& claim) {
 bool convertSource(const std::string& name, int packer, const DirectoryTrail& trail) {
   platform::FileClaim claim;
   if (!claimSource(name, claim)) return true;
+  platform::NameClaim sourceNameClaim;
+  if (!claimSourceName(name, sourceNameClaim)) return true;
   platform::NameClaim targetClaim;
   if (!claimTarget(name, targetClaim)) return true;
   // What the source is as its conversion starts; it goes only if it is still so.
