@@ -48,6 +48,15 @@ bool claimName(const std::string& dir, const std::string& name, const std::strin
   return true;
 }
 
+// True when the new archives of the current directory go into it, whatever
+// path the destination takes to it.
+bool targetIsHere() {
+  if (!settings.destinationDir) return true;
+  const auto target = platform::fileStatus(targetDirectory() + platform::kSeparator, true);
+  const auto here = platform::fileStatus(".", true);
+  return target && here && target->id == here->id;
+}
+
 }  // namespace
 
 bool claimTarget(const std::string& sourceName, platform::NameClaim& claim) {
@@ -57,7 +66,7 @@ bool claimTarget(const std::string& sourceName, platform::NameClaim& claim) {
 
 bool claimSourceName(const std::string& sourceName, platform::NameClaim& claim) {
   // Where the source is its own new archive, claiming the target covers it.
-  if (!settings.destinationDir && platform::sameEntryName(targetFileName(sourceName), sourceName))
+  if (platform::sameEntryName(targetFileName(sourceName), sourceName) && targetIsHere())
     return true;
   return claimName(".", sourceName, sourceName, claim);
 }
