@@ -35,6 +35,12 @@
 //   RECORDER_SIGNAL   signal number to end with, after all of the above (on
 //                     Windows: an access violation, whatever the number).
 //   RECORDER_EXIT     exit code (default 0).
+// For programs that overrun a time limit or ignore a stop:
+//   RECORDER_SLEEPER  seconds a second process sleeps, holding the same
+//                     standard handles; started after the record, never
+//                     waited for.
+//   RECORDER_HANG     seconds to sleep after the changes and the printing
+//                     above, before ending.
 // In RECORDER_CREATE and RECORDER_REMOVE a path "@N" names argv[N] and "@-N"
 // argv[argc-N], so "@-1" is the last argument (the archive of a packer
 // without Append text).
@@ -114,6 +120,14 @@ void appendRecord(const std::string& record) {
   recorder::appendWhole(logPath, record);
 }
 
+// Copies by streams, as cp does: the copy goes into the existing file, which
+// may be held open by others (fs::copy_file refuses to overwrite on Windows).
+void copyOver(const fs::path& source, const fs::path& target) {
+  std::ifstream in(source, std::ios::binary);
+  if (!in) return;
+  std::ofstream(target, std::ios::binary | std::ios::trunc) << in.rdbuf();
+}
+
 void createFiles(int argc, char** argv) {
   for (const auto& item : splitList(setting("RECORDER_CREATE"))) {
     const size_t from = item.find('<');
@@ -121,8 +135,7 @@ void createFiles(int argc, char** argv) {
     std::error_code error;
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
     if (from != std::string::npos) {
-      fs::copy_file(resolve(item.substr(from + 1), argc, argv), target,
-                    fs::copy_options::overwrite_existing, error);
+      copyOver(resolve(item.substr(from + 1), argc, argv), target);
       continue;
     }
     const char* content = setting("RECORDER_CONTENT");
@@ -140,8 +153,14 @@ void removeFiles(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == recorder::kSleeperSwitch) {
+    recorder::sleepSeconds(unsigned(std::atoi(argv[2])));
+    return 0;
+  }
   role = argc > 0 ? recorder::roleOf(argv[0]) : "recorder";
   appendRecord(buildRecord(argc, argv));
+  if (const char* seconds = setting("RECORDER_SLEEPER"))
+    recorder::startSleeper(unsigned(std::atoi(seconds)));
   if (const char* seconds = setting("RECORDER_SLEEP"))
     recorder::sleepSeconds(unsigned(std::atoi(seconds)));
   for (const auto& item : splitList(setting("RECORDER_NEED"))) {
@@ -166,6 +185,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   if (const char* text = setting("RECORDER_STDERR")) std::fputs(text, stderr);
+  if (const char* seconds = setting("RECORDER_HANG"))
+    recorder::sleepSeconds(unsigned(std::atoi(seconds)));
   if (const char* number = setting("RECORDER_SIGNAL")) recorder::crash(std::atoi(number));
   const char* code = setting("RECORDER_EXIT");
   return code ? std::atoi(code) : 0;

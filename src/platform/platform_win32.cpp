@@ -369,8 +369,8 @@ struct OutputRoute {
 bool prepareOutput(const RunOptions& options, OutputRoute& route) {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   if (options.output == ProgramOutput::Discard) {
-    route.give = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inheritable, OPEN_EXISTING, 0, nullptr);
+    route.give = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                             OPEN_EXISTING, 0, nullptr);
     return isHandle(route.give);
   }
   if (options.output != ProgramOutput::Capture) return true;
@@ -595,8 +595,29 @@ bool deleteFile(const std::string& path) {
          RemoveDirectoryA(path.c_str());
 }
 
+// Windows refuses to replace a file that anyone holds open, however briefly:
+// another run looking at a catalog, or a reader of the user's. Such a hold is
+// waited out for a moment before the rename counts as failed.
+namespace {
+
+constexpr int kReplaceTries = 50;
+constexpr DWORD kReplacePauseMs = 20;
+
+bool heldByAnother(DWORD error, const std::string& to) {
+  if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+  const DWORD attributes = GetFileAttributesA(to.c_str());
+  const DWORD refusing = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & refusing) == 0;
+}
+
+}  // namespace
+
 bool renameFile(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+  for (int tries = 1;; ++tries) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (tries == kReplaceTries || !heldByAnother(GetLastError(), to)) return false;
+    Sleep(kReplacePauseMs);
+  }
 }
 
 bool setNormalAttributes(const std::string& path) {
