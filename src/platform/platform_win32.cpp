@@ -369,8 +369,8 @@ struct OutputRoute {
 bool prepareOutput(const RunOptions& options, OutputRoute& route) {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   if (options.output == ProgramOutput::Discard) {
-    route.give = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                             OPEN_EXISTING, 0, nullptr);
+    route.give = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inheritable, OPEN_EXISTING, 0, nullptr);
     return isHandle(route.give);
   }
   if (options.output != ProgramOutput::Capture) return true;
