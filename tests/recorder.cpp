@@ -120,12 +120,17 @@ void appendRecord(const std::string& record) {
   recorder::appendWhole(logPath, record);
 }
 
-// Copies by streams, as cp does: the copy goes into the existing file, which
-// may be held open by others (fs::copy_file refuses to overwrite on Windows).
+// A new file is a copy with the source's permissions; an existing one is
+// written over, as cp does, also while others hold it open (Windows'
+// fs::copy_file refuses to overwrite).
 void copyOver(const fs::path& source, const fs::path& target) {
+  std::error_code error;
+  if (!fs::exists(target, error)) {
+    fs::copy_file(source, target, error);
+    return;
+  }
   std::ifstream in(source, std::ios::binary);
-  if (!in) return;
-  std::ofstream(target, std::ios::binary | std::ios::trunc) << in.rdbuf();
+  if (in) std::ofstream(target, std::ios::binary | std::ios::trunc) << in.rdbuf();
 }
 
 void createFiles(int argc, char** argv) {
