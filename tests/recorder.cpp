@@ -48,13 +48,17 @@
 //                     (none where the platform's library makes none).
 //   RECORDER_SIZE     "path=bytes": the file takes that size, its new part
 //                     a hole where the file system keeps holes.
-//   RECORDER_LINGER   seconds to sleep after all of the above, as a packer
-//                     still at work on an archive it has begun to write.
 // In these settings and in RECORDER_CREATE and RECORDER_REMOVE a path "@N"
 // names argv[N] and "@-N" argv[argc-N], so "@-1" is the last argument (the
 // archive of a packer without Append text); text after the number is
 // appended ("@2.tmp"). A drive's colon splits a list item too: name paths
 // of other directories relatively, or in their POSIX spelling.
+// For programs that overrun a time limit or ignore a stop:
+//   RECORDER_SLEEPER  seconds a second process sleeps, holding the same
+//                     standard handles; started after the record, never
+//                     waited for.
+//   RECORDER_HANG     seconds to sleep after the changes and the printing
+//                     above, before ending.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -133,6 +137,19 @@ void appendRecord(const std::string& record) {
   recorder::appendWhole(logPath, record);
 }
 
+// A new file is a copy with the source's permissions; an existing one is
+// written over, as cp does, also while others hold it open (Windows'
+// fs::copy_file refuses to overwrite).
+void copyOver(const fs::path& source, const fs::path& target) {
+  std::error_code error;
+  if (!fs::exists(target, error)) {
+    fs::copy_file(source, target, error);
+    return;
+  }
+  std::ifstream in(source, std::ios::binary);
+  if (in) std::ofstream(target, std::ios::binary | std::ios::trunc) << in.rdbuf();
+}
+
 void createFiles(int argc, char** argv) {
   for (const auto& item : splitList(setting("RECORDER_CREATE"))) {
     const size_t from = item.find('<');
@@ -140,8 +157,7 @@ void createFiles(int argc, char** argv) {
     std::error_code error;
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
     if (from != std::string::npos) {
-      fs::copy_file(resolve(item.substr(from + 1), argc, argv), target,
-                    fs::copy_options::overwrite_existing, error);
+      copyOver(resolve(item.substr(from + 1), argc, argv), target);
       continue;
     }
     const char* content = setting("RECORDER_CONTENT");
@@ -197,8 +213,14 @@ void shapeDisk(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == recorder::kSleeperSwitch) {
+    recorder::sleepSeconds(unsigned(std::atoi(argv[2])));
+    return 0;
+  }
   role = argc > 0 ? recorder::roleOf(argv[0]) : "recorder";
   appendRecord(buildRecord(argc, argv));
+  if (const char* seconds = setting("RECORDER_SLEEPER"))
+    recorder::startSleeper(unsigned(std::atoi(seconds)));
   if (const char* seconds = setting("RECORDER_SLEEP"))
     recorder::sleepSeconds(unsigned(std::atoi(seconds)));
   for (const auto& item : splitList(setting("RECORDER_NEED"))) {
@@ -215,8 +237,6 @@ int main(int argc, char** argv) {
   }
   createFiles(argc, argv);
   shapeDisk(argc, argv);
-  if (const char* seconds = setting("RECORDER_LINGER"))
-    recorder::sleepSeconds(unsigned(std::atoi(seconds)));
   removeFiles(argc, argv);
   for (const auto& [path, time] : keptTimes) {
     std::error_code error;
@@ -227,6 +247,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   if (const char* text = setting("RECORDER_STDERR")) std::fputs(text, stderr);
+  if (const char* seconds = setting("RECORDER_HANG"))
+    recorder::sleepSeconds(unsigned(std::atoi(seconds)));
   if (const char* number = setting("RECORDER_SIGNAL")) recorder::crash(std::atoi(number));
   const char* code = setting("RECORDER_EXIT");
   return code ? std::atoi(code) : 0;

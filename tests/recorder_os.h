@@ -23,6 +23,14 @@ std::string rawCommandLine();
 /// Sleeps for `seconds` seconds.
 void sleepSeconds(unsigned seconds);
 
+/// The first argument that makes the recorder a sleeper started by
+/// startSleeper: it sleeps the seconds of the second argument and records nothing.
+inline constexpr const char* kSleeperSwitch = "--recorder-sleeper";
+
+/// Starts a second process, holding this one's standard handles, that only
+/// sleeps `seconds` seconds; it is not waited for. Nothing happens on failure.
+void startSleeper(unsigned seconds);
+
 /// Appends `bytes` to the file at `path` (created when missing) in one write,
 /// so that records of concurrent runs never interleave.
 void appendWhole(const std::string& path, const std::string& bytes);

@@ -30,6 +30,12 @@ void crash(int number) {
 
 void sleepSeconds(unsigned seconds) { ::sleep(seconds); }
 
+void startSleeper(unsigned seconds) {
+  if (::fork() != 0) return;
+  ::sleep(seconds);
+  ::_exit(0);
+}
+
 void appendWhole(const std::string& path, const std::string& bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   if (fd < 0) return;

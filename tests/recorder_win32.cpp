@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 #include "recorder_os.h"
 
@@ -37,6 +38,28 @@ std::string rawCommandLine() { return GetCommandLineA(); }
 void crash(int) { ExitProcess(EXCEPTION_ACCESS_VIOLATION); }
 
 void sleepSeconds(unsigned seconds) { ::Sleep(seconds * 1000); }
+
+void startSleeper(unsigned seconds) {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length == sizeof path) return;
+  std::string line =
+      "\"" + std::string(path, length) + "\" " + kSleeperSwitch + " " + std::to_string(seconds);
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
 
 void appendWhole(const std::string& path, const std::string& bytes) {
   HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -105,7 +105,7 @@ TEST_F(TargetClaim, TwoSourcesOfOneTargetInTheDestinationBothSurvive) {
 TEST_F(TargetClaim, AnArchiveStillBeingPackedIsNoSource) {
   harness::writeFile(work("FOO.XPK"), "from xpk");
   env["RECORDER_SLEEP_ypk"] = "0";
-  env["RECORDER_LINGER_ypk"] = "3";
+  env["RECORDER_HANG_ypk"] = "3";
   ZelmResult packing;
   std::thread first([&] { packing = runOne({"FOO.XPK"}); });
   for (int i = 0; i < 300 && !harness::exists(work("FOO.YPK")); ++i)

@@ -62,7 +62,9 @@ bool removeDirectory(const std::string& path);
 /// Deletes a file, or a link itself (never its target); false on failure.
 bool deleteFile(const std::string& path);
 
-/// Renames a file, replacing `to`; false on failure.
+/// Renames a file, replacing `to`; false on failure. Where an open file cannot
+/// be replaced (Windows), a `to` that another program holds open is waited for
+/// about a second before the rename fails.
 bool renameFile(const std::string& from, const std::string& to);
 
 /// Clears the read-only state of a file (never through a link).

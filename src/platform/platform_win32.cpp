@@ -585,8 +585,29 @@ bool deleteFile(const std::string& path) {
          RemoveDirectoryA(path.c_str());
 }
 
+// Windows refuses to replace a file that anyone holds open, however briefly:
+// another run looking at a catalog, or a reader of the user's. Such a hold is
+// waited out for a moment before the rename counts as failed.
+namespace {
+
+constexpr int kReplaceTries = 50;
+constexpr DWORD kReplacePauseMs = 20;
+
+bool heldByAnother(DWORD error, const std::string& to) {
+  if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+  const DWORD attributes = GetFileAttributesA(to.c_str());
+  const DWORD refusing = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & refusing) == 0;
+}
+
+}  // namespace
+
 bool renameFile(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+  for (int tries = 1;; ++tries) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (tries == kReplaceTries || !heldByAnother(GetLastError(), to)) return false;
+    Sleep(kReplacePauseMs);
+  }
 }
 
 bool setNormalAttributes(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "platform/platform.h"
 #include "scratch_dir.h"
@@ -169,6 +170,25 @@ TEST_F(PlatformWin32, DosTimesRoundTripThroughFileTimes) {
   EXPECT_EQ(platform::toDosDateTime(int64_t(8000000000)).date >> 9, 2107 - 1980);
   EXPECT_FALSE(platform::readDosTime("missing", read));
   EXPECT_FALSE(platform::writeDosTime("missing", when));
+}
+
+TEST_F(PlatformWin32, ARenameWaitsOutAShortHoldOnTheFileItReplaces) {
+  write("catalog", "old");
+  write("new", "new");
+  HANDLE held = CreateFileA(path("catalog").c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  // Held all along: the rename gives up and both files stay as they were.
+  EXPECT_FALSE(platform::renameFile("new", "catalog"));
+  EXPECT_TRUE(fs::exists(path("new")));
+  std::thread holder([held] {
+    Sleep(200);
+    CloseHandle(held);
+  });
+  EXPECT_TRUE(platform::renameFile("new", "catalog"));
+  holder.join();
+  EXPECT_FALSE(fs::exists(path("new")));
+  EXPECT_EQ(fs::file_size(path("catalog")), 3u);
 }
 
 }  // namespace
