@@ -114,10 +114,15 @@ bool isRegularFile(const std::string& path) {
 }
 
 // Pack, then test when asked; true when either failed or no archive came.
-bool packAndTest(const ConversionNames& names) {
+// A packer stopped at its time limit leaves at most part of an archive:
+// one that this conversion began goes, so it is never taken for a result.
+bool packAndTest(const Conversion& c) {
+  const ConversionNames& names = c.names;
   const PackerDef& target = settings.packers[size_t(settings.targetPacker)];
   const std::string append = target.append.value_or("");
-  bool failed = runProgram(packProgram, packArgs, names.targetReference, append) != 0;
+  const int packed = runProgram(packProgram, packArgs, names.targetReference, append);
+  if (packed == kProgramStopped) removeUnloggedTarget(c);
+  bool failed = packed != 0;
   // A packer that says yes but made nothing has failed.
   if (!failed && !isRegularFile(names.targetName)) failed = true;
   stopIf(failed, "Can't run packer.");
@@ -146,14 +151,14 @@ bool reportVerifyError(const Conversion& c, const std::string& difference) {
 // Pack and test; with Verify the new archive is then unpacked again and must
 // give back exactly what the pack step was given. True when anything failed.
 bool packTestAndVerify(const Conversion& c) {
-  if (!settings.verify) return packAndTest(c.names);
+  if (!settings.verify) return packAndTest(c);
   // Taken before the packer runs: one that moves the files away cannot
   // make the comparison empty.
   Snapshot packed;
   const std::string unreadable = takeSnapshot(packed);
   abandonIfStopped(c);
   if (!unreadable.empty()) return reportVerifyError(c, unreadable);
-  const bool failed = packAndTest(c.names);
+  const bool failed = packAndTest(c);
   abandonIfStopped(c);
   if (failed) return true;
   const std::string difference = checkRoundTrip(packed, c.names.targetReference, c.place.dir);
