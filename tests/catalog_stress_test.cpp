@@ -132,6 +132,9 @@ TEST(ConcurrentCatalogs, UpdatedOrMadeAtOnceLoseAndDoubleNoLine) {
       EXPECT_EQ(exits, size_t(runs)) << label;
       EXPECT_EQ(sortedLines(readFile(scene.work("files.bbs"))), expected) << label;
       EXPECT_EQ(scene.workTree().size(), size_t(201)) << "archives and the catalog\n" << label;
+      // Wine's appends from several processes can overlap: the log is sure
+      // only natively.
+      if (harness::kWindows) continue;
       ASSERT_TRUE(result.log) << label;
       size_t converted = 0;
       for (const std::string& line : sortedLines(*result.log)) {
