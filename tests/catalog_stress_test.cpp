@@ -1,13 +1,10 @@
 // Black-box tests of catalogs and file_id.diz under stress: several runs at
 // once over one directory, and file systems that run full during a rewrite.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <latch>
 #include <regex>
-#include <thread>
 
 #include "harness.h"
 #include "small_tmpfs.h"
@@ -44,26 +41,14 @@ class Scene : public harness::Scene {
 ZelmResult runAtOnce(const Scene& scene, const std::string& config,
                      const std::vector<Names>& argLists) {
   const std::string binDir = scene.root("zelm");
-  fs::create_directories(binDir);
-  const std::string binary = binDir + "/" + harness::kZelmName;
-  fs::copy_file(ZELM_BINARY, binary, fs::copy_options::overwrite_existing);
-  ::chmod(binary.c_str(), 0755);
-  writeFile(binDir + "/zelm.cfg", config);
+  const std::string binary = harness::installZelm(binDir, config);
   const std::map<std::string, std::optional<std::string>> env = {
       {"PATH", scene.bin()},
       {"RECORDER_LOG", scene.root("records")},
       {"RECORDER_CREATE_xpk", scene.unpacked_},
       {"RECORDER_CREATE_ypk", "@2"}};
-  std::vector<ZelmResult> results(argLists.size());
-  std::latch ready(ptrdiff_t(argLists.size()));
-  std::vector<std::thread> runs;
-  for (size_t i = 0; i < argLists.size(); ++i) {
-    runs.emplace_back([&, i] {
-      ready.arrive_and_wait();
-      results[i] = harness::runBinary(binary, argLists[i], scene.work(), env, 240);
-    });
-  }
-  for (auto& run : runs) run.join();
+  const std::vector<ZelmResult> results =
+      harness::runAtOnce(binary, argLists, scene.work(), env, 240);
   ZelmResult result;
   for (const ZelmResult& one : results) {
     result.timedOut = result.timedOut || one.timedOut;

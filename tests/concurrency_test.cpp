@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <latch>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "harness.h"
 
@@ -65,25 +63,13 @@ class Concurrency : public ::testing::Test, public harness::Scene {
   // binary directory and so writing one log, and waits for every one.
   std::vector<ZelmResult> runAtOnce(const std::vector<Args>& argLists) {
     const std::string binDir = root("zelm");
-    std::filesystem::create_directories(binDir);
-    std::filesystem::copy_file(ZELM_BINARY, binDir + "/" + harness::kZelmName);
-    harness::writeFile(binDir + "/zelm.cfg", kConfig);
+    const std::string binary = harness::installZelm(binDir, kConfig);
     const std::map<std::string, std::optional<std::string>> env = {
         {"PATH", bin()},
         {"RECORDER_LOG", root("records")},
         {"RECORDER_NEED_xpk", "@-1"},  // an unpacker fails on a source gone
         {"RECORDER_CREATE_ypk", "@-1"}};
-    std::vector<ZelmResult> results(argLists.size());
-    std::latch ready(ptrdiff_t(argLists.size()));
-    std::vector<std::thread> runs;
-    for (size_t i = 0; i < argLists.size(); ++i) {
-      runs.emplace_back([&, i] {
-        ready.arrive_and_wait();
-        results[i] =
-            harness::runBinary(binDir + "/" + harness::kZelmName, argLists[i], work(), env, 240);
-      });
-    }
-    for (auto& run : runs) run.join();
+    const std::vector<ZelmResult> results = harness::runAtOnce(binary, argLists, work(), env, 240);
     log_ = harness::readFile(binDir + "/zelm.log");
     return results;
   }

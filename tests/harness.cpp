@@ -22,8 +22,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <latch>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -279,6 +281,32 @@ ZelmResult runZelm(const ZelmRun& run) {
   result.binDir = binDir;
   if (fs::is_regular_file(binDir + "/zelm.log")) result.log = readFile(binDir + "/zelm.log");
   return result;
+}
+
+std::string installZelm(const std::string& binDir, const std::string& config) {
+  fs::create_directories(binDir);
+  const std::string binary = binDir + "/" + kZelmName;
+  fs::copy_file(ZELM_BINARY, binary, fs::copy_options::overwrite_existing);
+  writeFile(binDir + "/zelm.cfg", config);
+  return binary;
+}
+
+std::vector<ZelmResult> runAtOnce(const std::string& program,
+                                  const std::vector<std::vector<std::string>>& argLists,
+                                  const std::string& cwd,
+                                  const std::map<std::string, std::optional<std::string>>& env,
+                                  int timeoutSeconds) {
+  std::vector<ZelmResult> results(argLists.size());
+  std::latch ready(ptrdiff_t(argLists.size()));
+  std::vector<std::thread> runs;
+  for (size_t i = 0; i < argLists.size(); ++i) {
+    runs.emplace_back([&, i] {
+      ready.arrive_and_wait();
+      results[i] = runBinary(program, argLists[i], cwd, env, timeoutSeconds);
+    });
+  }
+  for (auto& run : runs) run.join();
+  return results;
 }
 
 ZelmResult runBinary(const std::string& program, const std::vector<std::string>& args,

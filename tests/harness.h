@@ -97,6 +97,18 @@ ZelmResult runBinary(const std::string& program, const std::vector<std::string>&
                      const std::map<std::string, std::optional<std::string>>& env,
                      int timeoutSeconds = 20, const ZelmRun* control = nullptr);
 
+/// Copies the zelm binary and `config` (as zelm.cfg) into `binDir`, made
+/// when missing; the binary's path. Runs from one such directory share a log.
+std::string installZelm(const std::string& binDir, const std::string& config);
+
+/// Runs `program` once per argument list, all released at the same moment,
+/// as runBinary does, and waits for every one; results in the lists' order.
+std::vector<ZelmResult> runAtOnce(const std::string& program,
+                                  const std::vector<std::vector<std::string>>& argLists,
+                                  const std::string& cwd,
+                                  const std::map<std::string, std::optional<std::string>>& env,
+                                  int timeoutSeconds);
+
 /// A summary of a result for failure messages.
 std::string describe(const ZelmResult& result);
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <latch>
 #include <thread>
 
 #include "harness.h"
@@ -29,16 +27,10 @@ class TargetClaim : public ::testing::Test, public harness::Scene {
  protected:
   TargetClaim() : harness::Scene({"xpk", "zpk", "zpa", "ypk", "yun"}, {}) {}
 
-  // Starts one zelm per argument list at the same moment from one binary
-  // directory, and waits for both.
+  // The runs share one binary directory, installed once.
   std::string zelm() {
-    const std::string binDir = root("zelm");
-    if (!harness::exists(binDir)) {
-      std::filesystem::create_directories(binDir);
-      std::filesystem::copy_file(ZELM_BINARY, binDir + "/" + harness::kZelmName);
-      harness::writeFile(binDir + "/zelm.cfg", kConfig);
-    }
-    return binDir + "/" + harness::kZelmName;
+    const std::string binary = root("zelm") + "/" + harness::kZelmName;
+    return harness::exists(binary) ? binary : harness::installZelm(root("zelm"), kConfig);
   }
 
   std::map<std::string, std::optional<std::string>> env = {
@@ -53,19 +45,11 @@ class TargetClaim : public ::testing::Test, public harness::Scene {
     return harness::runBinary(zelm(), args, work(), env, 60);
   }
 
+  // Starts one zelm per argument list at the same moment and waits for all.
   std::vector<ZelmResult> runAtOnce(const std::vector<Args>& argLists) {
-    zelm();
-    std::vector<ZelmResult> results(argLists.size());
-    std::latch ready(ptrdiff_t(argLists.size()));
-    std::vector<std::thread> runs;
-    for (size_t i = 0; i < argLists.size(); ++i) {
-      runs.emplace_back([&, i] {
-        ready.arrive_and_wait();
-        results[i] = runOne(argLists[i]);
-      });
-    }
-    for (auto& run : runs) run.join();
-    return results;
+    env["PATH"] = bin();
+    env["RECORDER_LOG"] = root("records");
+    return harness::runAtOnce(zelm(), argLists, work(), env, 60);
   }
 
   // Both runs at once: one source converted and gone, the other kept and

@@ -247,8 +247,8 @@ TEST_F(Trust, TheLogIsWrittenThroughItsLinkOrMissedOnceOnTheConsole) {
   writeFile(work("old.xpk"), "source bytes");
   result = runWith(kConfig, zelm);
   ASSERT_EQ(result.exitCode, 0) << describe(result);
-  EXPECT_EQ(result.out,
-            "Can't open log file: " + harness::native(binDir / "zelm.log") + "\n" + report(1, 0, 0, 12, 5));
+  EXPECT_EQ(result.out, "Can't open log file: " + harness::native(binDir / "zelm.log") + "\n" +
+                            report(1, 0, 0, 12, 5));
 }
 
 }  // namespace
