@@ -20,9 +20,9 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 # must not hold a test's pipes open. Making the prefix also talks on stderr.
 wineboot -i >/dev/null 2>&1 </dev/null
 
-# Now and then a Windows program under wine ends with its output pipe still
-# held open by a process wine started beside it, and the harness waits for
-# that pipe until its time is up. A test that fails is run once more; one
-# that fails twice fails the run.
+# Now and then a Windows program under wine prints all it has to say, and
+# yet its output pipe stays open until the harness's time is up (seen in
+# three different tests under load; the holder was not found). A test that
+# fails is run once more; one that fails twice fails the run.
 (cd "$win32_build" && ctest --output-on-failure -j "$jobs" --repeat until-pass:2)
 (cd "$harness_build" && ctest --output-on-failure -j "$jobs" --repeat until-pass:2)
